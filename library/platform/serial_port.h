@@ -1,0 +1,80 @@
+// The serial-port layer: one small interface, one backend per platform
+// (posix/ over termios, win32/ over the Win32 communications API), chosen by CMake.
+// The library and the program's reader thread both read the port through it,
+// so the two share one handle.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zorvik::serial {
+
+// A file descriptor on POSIX, a HANDLE value on Win32.
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// PurgeComm flags, the same bits on every platform.
+enum PurgeFlags : unsigned {
+    kPurgeTxAbort = 0x01,
+    kPurgeRxAbort = 0x02,
+    kPurgeTxClear = 0x04,
+    kPurgeRxClear = 0x08,
+    kPurgeAll = 0x0F,
+};
+
+// The port's settings as found at open (termios on POSIX, COMMTIMEOUTS on Win32),
+// put back by close.
+struct SavedSettings {
+    std::vector<unsigned char> bytes;
+};
+
+// Device path for a port name: "COMn", a bare name, or a path used as it is.
+std::string device_path(const std::string& port_name);
+
+// Opens the device read/write, exclusive, without becoming its controlling terminal.
+Handle open_exclusive(const std::string& port_name);
+void close_port(Handle h);
+
+// Bytes waiting in the driver's receive queue (ClearCommError's cbInQue).
+std::size_t queued_input(Handle h);
+void purge(Handle h, unsigned flags);
+
+bool save_settings(Handle h, SavedSettings& out);
+void restore_settings(Handle h, const SavedSettings& saved);
+
+// Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).
+// mode is "<baud>,N,8,1"; a malformed baud leaves the speed as it was.
+void configure(Handle h, const std::string& mode);
+
+// Reads up to n bytes; returns after at most 100 ms with what has arrived.
+// Returns the count read, 0 on time-out, -1 on error.
+long read_some(Handle h, void* buf, std::size_t n);
+
+// Writes all n bytes in one call (WriteFile); true when all were handed to the port.
+bool write_all(Handle h, const void* data, std::size_t n);
+
+// The machine's serial ports and the registered virtual ports, stable order,
+// at most `limit` names, none longer than max_name_length.
+std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_length);
+
+// One-byte reads served from a small buffer that one system call fills with
+// whatever is waiting; its waiting count includes the buffer; purge empties it.
+class ByteReader {
+public:
+    // 1 with a byte in out, 0 when nothing arrived within the read time-out, -1 on error.
+    int read_byte(Handle h, std::uint8_t& out);
+    std::size_t waiting(Handle h);
+    void purge(Handle h, unsigned flags);
+    void reset() { pos_ = len_ = 0; }
+
+private:
+    void bind(Handle h);
+    Handle bound_ = kInvalidHandle;
+    std::uint8_t buf_[256] = {};
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+};
+
+}  // namespace zorvik::serial
