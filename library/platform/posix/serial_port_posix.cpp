@@ -1,0 +1,400 @@
+// The serial layer over termios: device paths, exclusive opens, raw 8N1 with
+// a 100 ms read time-out, and the port list from sysfs and the registry of
+// virtual ports.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
+#include "port_registry.h"
+#include "serial_port.h"
+
+namespace zorvik::serial {
+
+namespace {
+
+constexpr int kReadTimeoutMs = 100;
+
+int fd_of(Handle h) {
+    return static_cast<int>(h);
+}
+
+bool valid(Handle h) {
+    return h >= 0 && h <= 0x7fffffff;
+}
+
+// "COM" followed by a number from 1 up, any letter case; the number or nothing.
+std::optional<unsigned long> com_number(const std::string& name) {
+    if (name.size() < 4 || name.size() > 12) return std::nullopt;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return std::nullopt;
+    unsigned long n = 0;
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
+        n = n * 10 + static_cast<unsigned long>(name[i] - '0');
+    }
+    if (n == 0 || name[3] == '0') return std::nullopt;
+    return n;
+}
+
+// A registry entry is a live virtual port when it is a symbolic link whose
+// target still exists.
+bool is_live_virtual_port(const std::string& link_path) {
+    struct stat link_info {};
+    if (::lstat(link_path.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return false;
+    struct stat target {};
+    return ::stat(link_path.c_str(), &target) == 0;
+}
+
+// A name as the port list shows it: printable, no separators, not hidden.
+bool listable_name(const std::string& name) {
+    if (name.empty() || name[0] == '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7f && c != '/';
+    });
+}
+
+// Natural order: runs of digits compare by value, so COM2 comes before COM10
+// and ttyS9 before ttyS10; other characters compare as bytes.
+bool natural_less(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool da = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+        const bool db = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+        if (da && db) {
+            std::size_t ie = i, je = j;
+            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
+            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+            std::size_t is = i, js = j;
+            while (is + 1 < ie && a[is] == '0') ++is;  // leading zeros do not count
+            while (js + 1 < je && b[js] == '0') ++js;
+            const std::size_t la = ie - is, lb = je - js;
+            if (la != lb) return la < lb;
+            const int c = a.compare(is, la, b, js, lb);
+            if (c != 0) return c < 0;
+            i = ie;
+            j = je;
+        } else {
+            if (a[i] != b[j])
+                return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j)) return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
+std::vector<std::string> directory_names(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(d);
+    return names;
+}
+
+std::vector<std::string> virtual_ports() {
+    const std::string dir = registry_dir();
+    std::vector<std::string> ports;
+    for (auto& name : directory_names(dir))
+        if (listable_name(name) && is_live_virtual_port(dir + "/" + name))
+            ports.push_back(std::move(name));
+    return ports;
+}
+
+// A legacy 8250 port (ttyS*) exists for every possible UART; only those with
+// a UART behind them count. sysfs gives the type; without it, ask the port.
+bool uart_present(const std::string& name) {
+    std::ifstream type_file("/sys/class/tty/" + name + "/type");
+    long type = -1;
+    if (type_file >> type) return type != PORT_UNKNOWN;
+    const std::string path = "/dev/" + name;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    serial_struct info{};
+    const bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    ::close(fd);
+    return present;
+}
+
+std::vector<std::string> hardware_ports() {
+    std::vector<std::string> ports;
+    const std::string base = "/sys/class/tty/";
+    for (auto& name : directory_names(base)) {
+        if (!listable_name(name)) continue;
+        struct stat info {};
+        if (::stat((base + name + "/device").c_str(), &info) != 0) continue;
+        if (name.rfind("ttyS", 0) == 0 && !uart_present(name)) continue;
+        ports.push_back(std::move(name));
+    }
+    return ports;
+}
+
+speed_t speed_for(unsigned long baud) {
+    switch (baud) {
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 921600:
+            return B921600;
+        default:
+            return B0;
+    }
+}
+
+// The fields of "<baud>,<parity>,<data>,<stop>".
+std::vector<std::string> split_mode(const std::string& mode) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = mode.find(',', start);
+        std::string part = mode.substr(start, comma == std::string::npos ? comma : comma - start);
+        const auto not_space = [](char c) { return !std::isspace(static_cast<unsigned char>(c)); };
+        part.erase(part.begin(), std::find_if(part.begin(), part.end(), not_space));
+        part.erase(std::find_if(part.rbegin(), part.rend(), not_space).base(), part.end());
+        parts.push_back(std::move(part));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+std::optional<unsigned long> parse_baud(const std::string& text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string device_path(const std::string& port_name) {
+    if (port_name.find('/') != std::string::npos) return port_name;
+    if (port_name.empty()) return std::string();
+    const std::string link = registry_dir() + "/" + port_name;
+    if (is_live_virtual_port(link)) return link;
+    if (auto n = com_number(port_name)) return "/dev/ttyS" + std::to_string(*n - 1);
+    return "/dev/" + port_name;
+}
+
+Handle open_exclusive(const std::string& port_name) {
+    const std::string path = device_path(port_name);
+    if (path.empty()) return kInvalidHandle;
+    // O_NONBLOCK so that the open does not wait for carrier on a modem line.
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kInvalidHandle;
+    // Commands must never be written into a plain file or a disk a user
+    // typed by mistake: only terminal devices are serial ports.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return kInvalidHandle;
+    }
+    // The handle value 0 means failure to the program; keep it away from 0.
+    if (fd == 0) {
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+        ::close(fd);
+        if (moved < 0) return kInvalidHandle;
+        fd = moved;
+    }
+    // TIOCEXCL keeps other users out but not root; the lock keeps out every
+    // program that asks, root included, and another open of our own.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return kInvalidHandle;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    return fd;
+}
+
+void close_port(Handle h) {
+    if (!valid(h)) return;
+    // The exclusive mode outlives our descriptor while another holds the
+    // terminal open; give the port back as we found it.
+    ::ioctl(fd_of(h), TIOCNXCL);
+    ::flock(fd_of(h), LOCK_UN);
+    ::close(fd_of(h));
+}
+
+std::size_t queued_input(Handle h) {
+    if (!valid(h)) return 0;
+    int n = 0;
+    if (::ioctl(fd_of(h), FIONREAD, &n) != 0 || n < 0) return 0;
+    return static_cast<std::size_t>(n);
+}
+
+void purge(Handle h, unsigned flags) {
+    if (!valid(h)) return;
+    const bool rx = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
+    const bool tx = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
+    if (rx && tx)
+        ::tcflush(fd_of(h), TCIOFLUSH);
+    else if (rx)
+        ::tcflush(fd_of(h), TCIFLUSH);
+    else if (tx)
+        ::tcflush(fd_of(h), TCOFLUSH);
+}
+
+bool save_settings(Handle h, SavedSettings& out) {
+    out.bytes.clear();
+    termios t{};
+    if (!valid(h) || ::tcgetattr(fd_of(h), &t) != 0) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(&t);
+    out.bytes.assign(p, p + sizeof t);
+    return true;
+}
+
+void restore_settings(Handle h, const SavedSettings& saved) {
+    if (!valid(h) || saved.bytes.size() != sizeof(termios)) return;
+    termios t{};
+    std::memcpy(&t, saved.bytes.data(), sizeof t);
+    ::tcsetattr(fd_of(h), TCSANOW, &t);
+}
+
+void configure(Handle h, const std::string& mode) {
+    if (!valid(h)) return;
+    termios t{};
+    if (::tcgetattr(fd_of(h), &t) != 0) return;
+
+    // Raw bytes both ways, no flow control of either kind.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 1;
+
+    const std::vector<std::string> parts = split_mode(mode);
+    if (auto baud = parse_baud(parts[0])) {
+        const speed_t s = speed_for(*baud);
+        if (s != B0) {
+            ::cfsetispeed(&t, s);
+            ::cfsetospeed(&t, s);
+        }
+    }
+    const char parity =
+        parts.size() > 1 && parts[1].size() == 1
+            ? static_cast<char>(std::toupper(static_cast<unsigned char>(parts[1][0])))
+            : 'N';
+    if (parity == 'E') t.c_cflag |= PARENB;
+    if (parity == 'O') t.c_cflag |= PARENB | PARODD;
+    if (parity == 'E' || parity == 'O') t.c_iflag |= INPCK;
+    const std::string data = parts.size() > 2 ? parts[2] : "8";
+    t.c_cflag |= data == "7" ? CS7 : data == "6" ? CS6 : data == "5" ? CS5 : CS8;
+    if (parts.size() > 3 && parts[3] == "2") t.c_cflag |= CSTOPB;
+
+    ::tcsetattr(fd_of(h), TCSANOW, &t);
+}
+
+long read_some(Handle h, void* buf, std::size_t n) {
+    if (!valid(h) || buf == nullptr) return -1;
+    if (n == 0) return 0;
+    // poll first: a hung-up device reads 0 at once forever, which VMIN 0
+    // cannot tell from a time-out; poll reports it as an error instead.
+    pollfd pfd{fd_of(h), POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&pfd, 1, kReadTimeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return -1;
+    if (ready == 0) return 0;
+    if (pfd.revents & (POLLERR | POLLNVAL)) return -1;
+    if ((pfd.revents & POLLIN) == 0) return (pfd.revents & POLLHUP) ? -1 : 0;
+    ssize_t got;
+    do {
+        got = ::read(fd_of(h), buf, n);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    if (got == 0 && (pfd.revents & POLLHUP)) return -1;
+    return static_cast<long>(got);
+}
+
+bool write_all(Handle h, const void* data, std::size_t n) {
+    if (!valid(h)) return false;
+    if (n == 0) return true;
+    if (data == nullptr) return false;
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd_of(h), p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd pfd{fd_of(h), POLLOUT, 0};
+                if (::poll(&pfd, 1, 1000) < 0 && errno != EINTR) return false;
+                if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+                continue;
+            }
+            return false;
+        }
+        if (w == 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_length) {
+    std::vector<std::string> virt = virtual_ports();
+    std::vector<std::string> hw = hardware_ports();
+    std::sort(virt.begin(), virt.end(), natural_less);
+    std::sort(hw.begin(), hw.end(), natural_less);
+
+    std::vector<std::string> out;
+    const auto add = [&](const std::string& name) {
+        if (out.size() >= limit) return;
+        // A name that does not fit whole (with its terminating NUL) is not
+        // listed: a cut name would open another port or none.
+        if (max_name_length == 0 || name.size() > max_name_length - 1) return;
+        if (std::find(out.begin(), out.end(), name) != out.end()) return;
+        out.push_back(name);
+    };
+    for (const auto& name : virt) add(name);
+    for (const auto& name : hw) add(name);
+    return out;
+}
+
+}  // namespace zorvik::serial
