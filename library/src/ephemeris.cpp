@@ -1,0 +1,288 @@
+// Ephemeris upload: broadcast (UpdateBE) and long-term (UpdateLTE) ephemeris
+// files, checked against the current time and forwarded to the receiver as the
+// VBI frames they hold, one frame per write, paced by fixed pauses.
+//
+// The receiver's input must already be switched to VBI; the library neither
+// switches it there nor back.
+#include "ephemeris.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "ZorvikDll.h"
+#include "serial_link.h"
+#include "state_record.h"
+#include "system_clock.h"
+
+namespace zorvik::ephemeris {
+namespace {
+
+constexpr std::uint8_t kSync1 = 0x81;
+constexpr std::uint8_t kSync2 = 0xFF;
+constexpr std::size_t kFrameHeaderSize = 8;
+// The first line feed is looked for among the first 18 bytes; without one the
+// first line is taken as 18 bytes long.
+constexpr std::size_t kFirstLineLimit = 18;
+// Offset of the frame byte count in a long-term record header, and the header's
+// length for counts of up to 999 (one more for larger counts).
+constexpr std::size_t kCountOffset = 22;
+constexpr std::size_t kShortHeader = 27;
+constexpr std::size_t kLongHeader = 28;
+
+std::size_t first_line_feed(std::span<const std::uint8_t> file) {
+    const std::size_t n = std::min(file.size(), kFirstLineLimit);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (file[i] == 0x0A) return i;
+    }
+    return kFirstLineLimit;
+}
+
+// Ten characters read as a decimal number, weighted 10^9 down to 10^0, with
+// 32-bit wrap-around; the characters are not checked. Bytes past the end count
+// as NUL.
+std::uint32_t ten_digits(std::span<const std::uint8_t> file, std::size_t pos) {
+    std::uint32_t value = 0;
+    for (std::size_t k = 0; k < 10; ++k) {
+        const std::uint32_t c = pos + k < file.size() ? file[pos + k] : 0u;
+        value = value * 10u + (c - static_cast<std::uint32_t>('0'));
+    }
+    return value;
+}
+
+bool is_blank(std::uint8_t c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A decimal number as the C library reads one: leading blanks, an optional sign,
+// digits up to the first other character. Never reads past the end of the file;
+// the magnitude is held at 2^40 so that no arithmetic on it can overflow.
+std::int64_t decimal_at(std::span<const std::uint8_t> file, std::size_t pos) {
+    constexpr std::int64_t kCap = std::int64_t{1} << 40;
+    while (pos < file.size() && is_blank(file[pos])) ++pos;
+    bool negative = false;
+    if (pos < file.size() && (file[pos] == '+' || file[pos] == '-')) {
+        negative = file[pos] == '-';
+        ++pos;
+    }
+    std::int64_t value = 0;
+    while (pos < file.size() && file[pos] >= '0' && file[pos] <= '9') {
+        value = std::min(kCap, value * 10 + (file[pos] - '0'));
+        ++pos;
+    }
+    return negative ? -value : value;
+}
+
+// A record time as a 32-bit unsigned value (the number taken modulo 2^32).
+std::uint32_t time_at(std::span<const std::uint8_t> file, std::size_t pos) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(decimal_at(file, pos)));
+}
+
+// T <= now <= T + 14,400, in 32-bit unsigned arithmetic.
+bool expired(std::uint32_t now, std::uint32_t t) {
+    return now > static_cast<std::uint32_t>(t + kValidSpan);
+}
+bool not_yet(std::uint32_t now, std::uint32_t t) {
+    return now < t;
+}
+
+// Position of the first sync pair at or after `from`, or no value.
+std::optional<std::size_t> find_sync(std::span<const std::uint8_t> file, std::size_t from) {
+    for (std::size_t p = from; p + 1 < file.size(); ++p) {
+        if (file[p] == kSync1 && file[p + 1] == kSync2) return p;
+    }
+    return std::nullopt;
+}
+
+// Walks q from `start` while q + 4 < limit: a sync pair starts a frame that is
+// written whole and followed by a pause; any other byte is skipped. A frame that
+// is too long or would run past `limit` is not sent and ends the walk with false;
+// so does a failed write (after its pause). Frames already sent stay sent.
+bool send_frames(std::span<const std::uint8_t> file, std::size_t start, std::size_t limit,
+                 int pause_ms, const UploadIo& io) {
+    limit = std::min(limit, file.size());
+    std::size_t q = start;
+    while (q + 4 < limit) {
+        if (file[q] != kSync1 || file[q + 1] != kSync2) {
+            ++q;
+            continue;
+        }
+        if (limit - q < kFrameHeaderSize) return false;
+        const std::size_t length =
+            kFrameHeaderSize +
+            (static_cast<std::size_t>(file[q + 4]) | (static_cast<std::size_t>(file[q + 5]) << 8));
+        if (length > kMaxFrameSize || length > limit - q) return false;
+        if (!io.write_frame(file.data() + q, length)) {
+            io.pause(kWriteFailedPauseMs);
+            return false;
+        }
+        q += length;
+        io.pause(pause_ms);
+    }
+    return true;
+}
+
+// The computer's UTC clock, written into the clock fields and converted.
+std::optional<std::uint32_t> computer_clock_time() {
+    const UtcTime utc = system_utc_now();
+    {
+        std::lock_guard lock(state_mutex());
+        ClockFields& c = clock_fields();
+        c.year = utc.year;
+        c.month = utc.month;
+        c.day = utc.day;
+        c.hour = utc.hour;
+        c.minute = utc.minute;
+        c.second = utc.second;
+    }
+    const std::uint32_t t = time_and_date_to_seconds();
+    if (t == 0) return std::nullopt;
+    return static_cast<std::uint32_t>(t + kFileTimeOffset);
+}
+
+// The receiver's time from its last RMC sentence; the computer's clock when the
+// receiver's year is below 2008 (no RMC yet, or a receiver without a date).
+std::optional<CurrentTime> receiver_or_computer_time() {
+    const std::uint32_t t = GetGPSTime();
+    if (t == 0) return std::nullopt;
+    int year = 0;
+    {
+        std::lock_guard lock(state_mutex());
+        year = clock_fields().year;
+    }
+    if (year < 2008) {
+        const auto computer = computer_clock_time();
+        if (!computer) return std::nullopt;
+        return CurrentTime{*computer, true};
+    }
+    return CurrentTime{static_cast<std::uint32_t>(t + kFileTimeOffset), false};
+}
+
+}  // namespace
+
+UploadIo library_io() {
+    UploadIo io;
+    io.current_time = receiver_or_computer_time;
+    io.computer_time = computer_clock_time;
+    io.write_frame = [](const std::uint8_t* data, std::size_t n) {
+        return port_write(data, n) != 0;
+    };
+    io.pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    return io;
+}
+
+int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
+    if (file.size() < kBroadcastMinSize || file.size() > kBroadcastMaxSize) return 0;
+    const auto current = io.current_time();
+    if (!current) return 0;
+    io.pause(kBroadcastFirstPauseMs);
+
+    const std::size_t i = first_line_feed(file);
+    const std::uint32_t t = ten_digits(file, i + 1);
+    if (expired(current->now, t) || not_yet(current->now, t)) return 0;
+
+    const auto first = find_sync(file, i);
+    if (!first) return 0;
+    return send_frames(file, *first, file.size(), kBroadcastFramePauseMs, io) ? 1 : 0;
+}
+
+int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
+    if (file.size() < kLongTermMinSize || file.size() > kLongTermMaxSize) return 0;
+    auto current = io.current_time();
+    if (!current) return 0;
+    std::uint32_t now = current->now;
+    bool computer_used = current->from_computer;
+
+    // Record positions are 64-bit: a byte count may point far beyond the file.
+    const std::uint64_t first_record = first_line_feed(file) + 1;
+    std::uint64_t r = first_record;
+    std::int64_t count = 0;
+    for (;;) {
+        // Look for the record that is valid now.
+        bool found = false;
+        r = first_record;
+        while (r <= file.size()) {
+            count = decimal_at(file, static_cast<std::size_t>(r) + kCountOffset);
+            const std::uint32_t t = time_at(file, static_cast<std::size_t>(r));
+            // A negative byte count would move the walk backwards: the records
+            // end there.
+            if (count < 0 || not_yet(now, t)) break;
+            if (!expired(now, t)) {
+                found = true;
+                break;
+            }
+            r += static_cast<std::uint64_t>(count) + (count > 999 ? kLongHeader : kShortHeader);
+        }
+        if (found) break;
+        // None by this time: once more by the computer's clock, if it was not used yet.
+        if (computer_used) return 0;
+        const auto computer = io.computer_time();
+        if (!computer) return 0;
+        now = *computer;
+        computer_used = true;
+    }
+
+    const auto first = find_sync(file, static_cast<std::size_t>(r));
+    if (!first) return 0;
+    const std::uint64_t header = count > 999 ? kLongHeader : kShortHeader;
+    const std::uint64_t record_end = r + header + static_cast<std::uint64_t>(count);
+    const auto limit = static_cast<std::size_t>(std::min<std::uint64_t>(record_end, file.size()));
+    return send_frames(file, *first, limit, kLongTermFramePauseMs, io) ? 1 : 0;
+}
+
+}  // namespace zorvik::ephemeris
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Reads a whole regular file of min_size to max_size bytes; false when it cannot
+// be opened or read, or its size is outside those bounds.
+bool read_file(const char* file_name, std::size_t min_size, std::size_t max_size,
+               std::vector<std::uint8_t>& out) {
+    if (!file_name || !*file_name) return false;
+    std::error_code ec;
+    if (std::filesystem::is_directory(std::filesystem::path(file_name), ec)) return false;
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name, "rb"));
+    if (!file) return false;
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+    const long end = std::ftell(file.get());
+    if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+    const auto size = static_cast<std::size_t>(end);
+    if (size < min_size || size > max_size) return false;
+    try {
+        out.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return std::fread(out.data(), 1, size, file.get()) == size;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZORVIK_API int UpdateBE(const char* file_name) {
+    using namespace zorvik::ephemeris;
+    std::vector<std::uint8_t> file;
+    if (!read_file(file_name, kBroadcastMinSize, kBroadcastMaxSize, file)) return 0;
+    return upload_broadcast(file, library_io());
+}
+
+ZORVIK_API int UpdateLTE(const char* file_name) {
+    using namespace zorvik::ephemeris;
+    std::vector<std::uint8_t> file;
+    if (!read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file)) return 0;
+    return upload_long_term(file, library_io());
+}
+
+}  // extern "C"
