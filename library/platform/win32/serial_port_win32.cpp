@@ -1,0 +1,207 @@
+// The serial-port layer over the Win32 communications API: one synchronous
+// (non-overlapped) handle per port, read time-outs by COMMTIMEOUTS, line
+// settings by a mode string through BuildCommDCBA, and the port list from
+// the registry's SERIALCOMM key.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "serial_port.h"
+
+namespace zorvik::serial {
+
+static_assert(sizeof(Handle) == sizeof(HANDLE), "a Handle holds a HANDLE value");
+static_assert(sizeof(DCB) == 28, "the DCB length written to DCBlength");
+
+namespace {
+
+// The device path prefix of the Win32 device namespace.
+constexpr char kDevicePrefix[] = "\\\\.\\";
+
+// The time-outs COM_Open installs: a read returns after at most 100 ms with
+// what has arrived; writes have no time-out.
+constexpr DWORD kReadTotalTimeoutMs = 100;
+
+constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+HANDLE to_win(Handle h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+bool is_invalid(Handle h) {
+    return to_win(h) == INVALID_HANDLE_VALUE || h == 0;
+}
+
+bool starts_with(const std::string& s, const char* prefix) {
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// The string data of one registry value, without the terminating NULs that
+// REG_SZ data usually (but not always) carries. Empty when the value is not
+// a string or cannot be read.
+std::string read_string_value(HKEY key, const char* value_name, DWORD max_data_len) {
+    std::string data(static_cast<std::size_t>(max_data_len) + 1, '\0');
+    DWORD type = 0;
+    DWORD size = max_data_len;
+    LONG rc = RegQueryValueExA(key, value_name, nullptr, &type,
+                               reinterpret_cast<BYTE*>(data.data()), &size);
+    if (rc == ERROR_MORE_DATA) {
+        // The value grew since RegQueryInfoKeyA; size now holds what it needs.
+        data.assign(static_cast<std::size_t>(size) + 1, '\0');
+        rc = RegQueryValueExA(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                              &size);
+    }
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+    data.resize(std::min<std::size_t>(size, data.size()));
+    const auto nul = data.find('\0');
+    if (nul != std::string::npos) data.resize(nul);
+    return data;
+}
+
+}  // namespace
+
+std::string device_path(const std::string& port_name) {
+    // A name already in the device or the long-path namespace is used as it is.
+    if (starts_with(port_name, "\\\\.\\") || starts_with(port_name, "\\\\?\\")) return port_name;
+    return kDevicePrefix + port_name;
+}
+
+Handle open_exclusive(const std::string& port_name) {
+    if (port_name.empty()) return kInvalidHandle;
+    const std::string path = device_path(port_name);
+    // No sharing: a port that another program holds cannot be opened, and
+    // while we hold it no other program can open it.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
+    return reinterpret_cast<Handle>(h);
+}
+
+void close_port(Handle h) {
+    if (is_invalid(h)) return;
+    CloseHandle(to_win(h));
+}
+
+std::size_t queued_input(Handle h) {
+    if (is_invalid(h)) return 0;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(to_win(h), &errors, &stat)) return 0;
+    return stat.cbInQue;
+}
+
+void purge(Handle h, unsigned flags) {
+    if (is_invalid(h)) return;
+    PurgeComm(to_win(h), flags & kPurgeAll);
+}
+
+bool save_settings(Handle h, SavedSettings& out) {
+    COMMTIMEOUTS timeouts{};
+    if (is_invalid(h) || !GetCommTimeouts(to_win(h), &timeouts)) {
+        out.bytes.clear();
+        return false;
+    }
+    out.bytes.resize(sizeof timeouts);
+    std::memcpy(out.bytes.data(), &timeouts, sizeof timeouts);
+    return true;
+}
+
+void restore_settings(Handle h, const SavedSettings& saved) {
+    // Only what save_settings stored is put back; an empty or foreign record
+    // (a failed save) leaves the port's time-outs alone.
+    if (is_invalid(h) || saved.bytes.size() != sizeof(COMMTIMEOUTS)) return;
+    COMMTIMEOUTS timeouts{};
+    std::memcpy(&timeouts, saved.bytes.data(), sizeof timeouts);
+    SetCommTimeouts(to_win(h), &timeouts);
+}
+
+void configure(Handle h, const std::string& mode) {
+    if (is_invalid(h)) return;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    SetCommTimeouts(to_win(h), &timeouts);
+
+    DCB dcb{};
+    dcb.DCBlength = 28;
+    GetCommState(to_win(h), &dcb);
+    // BuildCommDCBA works on a copy: a mode string it rejects (a malformed
+    // baud) must leave every member as GetCommState read it, so that the
+    // port keeps its previous speed rather than half a new setting.
+    DCB built = dcb;
+    if (BuildCommDCBA(mode.c_str(), &built)) dcb = built;
+    dcb.DCBlength = 28;
+    SetCommState(to_win(h), &dcb);
+}
+
+long read_some(Handle h, void* buf, std::size_t n) {
+    if (is_invalid(h)) return -1;
+    if (n == 0) return 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 0x7fffffff));
+    DWORD got = 0;
+    if (!ReadFile(to_win(h), buf, want, &got, nullptr)) return -1;
+    return static_cast<long>(got);
+}
+
+bool write_all(Handle h, const void* data, std::size_t n) {
+    if (is_invalid(h)) return false;
+    if (n > 0xffffffffu) return false;  // never one WriteFile call
+    DWORD written = 0;
+    const BOOL ok = WriteFile(to_win(h), data, static_cast<DWORD>(n), &written, nullptr);
+    return ok && written == n;
+}
+
+std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_length) {
+    std::vector<std::string> ports;
+    if (limit == 0) return ports;
+
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+
+    DWORD value_count = 0;
+    DWORD max_value_name_len = 0;
+    DWORD max_data_len = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &value_count,
+                         &max_value_name_len, &max_data_len, nullptr, nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return ports;
+    }
+
+    // The value names (device paths such as \Device\Serial0), in the order the
+    // registry enumerates them.
+    std::vector<std::string> value_names;
+    std::string name_buf(static_cast<std::size_t>(max_value_name_len) + 1, '\0');
+    for (DWORD i = 0; i < value_count; ++i) {
+        DWORD name_len = static_cast<DWORD>(name_buf.size());
+        const LONG rc =
+            RegEnumValueA(key, i, name_buf.data(), &name_len, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) continue;
+        value_names.emplace_back(name_buf.data(), name_len);
+    }
+
+    // The port names are the values' data (COM3). A name that would not fit
+    // the caller's field with its NUL is skipped, never cut.
+    for (const std::string& value_name : value_names) {
+        if (ports.size() >= limit) break;
+        std::string port = read_string_value(key, value_name.c_str(), max_data_len);
+        if (port.empty() || port.size() >= max_name_length) continue;
+        ports.push_back(std::move(port));
+    }
+
+    RegCloseKey(key);
+    return ports;
+}
+
+}  // namespace zorvik::serial
