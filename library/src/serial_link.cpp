@@ -5,8 +5,8 @@
 // polls the status; command writers may write from several threads. The
 // status and the handle are atomics; open, close and writes hold port_mutex,
 // and the library's own byte reads hold read_mutex, which open and close take
-// too, so that no write or read can reach a descriptor after close has handed
-// its number back to the system.
+// too (read_mutex first, then port_mutex), so that no write or read can reach
+// a descriptor after close has handed its number back to the system.
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -90,7 +90,8 @@ using namespace zorvik;
 extern "C" {
 
 ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
-    std::scoped_lock lock(read_mutex, port_mutex);
+    std::lock_guard read_lock(read_mutex);  // always before port_mutex
+    std::lock_guard port_lock(port_mutex);
     // A port still open would otherwise be lost and stay held until exit.
     if (port_handle.load() != serial::kInvalidHandle) close_locked();
 
@@ -114,7 +115,8 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
 }
 
 ZORVIK_API void COM_Close(void) {
-    std::scoped_lock lock(read_mutex, port_mutex);
+    std::lock_guard read_lock(read_mutex);  // always before port_mutex
+    std::lock_guard port_lock(port_mutex);
     close_locked();
 }
 
