@@ -56,7 +56,11 @@ long read_some(Handle h, void* buf, std::size_t n);
 bool write_all(Handle h, const void* data, std::size_t n);
 
 // The machine's serial ports and the registered virtual ports, stable order,
-// at most `limit` names, none longer than max_name_length.
+// at most `limit` names. max_name_length is the size of the caller's name
+// buffer including its NUL: a longer name is left out, never cut.
+// POSIX order: registered virtual ports first, then the machine's devices
+// under their kernel names (ttyS0, ttyUSB0), each group in natural order
+// (COM2 before COM10).
 std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_length);
 
 // One-byte reads served from a small buffer that one system call fills with
