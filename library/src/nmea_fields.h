@@ -57,8 +57,8 @@ inline void store_text(char (&dst)[N], std::string_view field, std::size_t limit
     dst[n] = '\0';
 }
 
-// Strict decimal integer: optional sign and 1 to 10 digits, nothing else, in
-// the range of a 32-bit int. false for anything else.
+// Strict decimal integer: optional sign and at least one digit, nothing
+// else, in the range of a 32-bit int. false for anything else.
 inline bool parse_int_strict(std::string_view s, std::int32_t& out) {
     std::size_t i = 0;
     bool neg = false;
@@ -66,12 +66,13 @@ inline bool parse_int_strict(std::string_view s, std::int32_t& out) {
         neg = s[i] == '-';
         ++i;
     }
-    if (i == s.size() || s.size() - i > 10) return false;
+    if (i == s.size()) return false;
     std::int64_t v = 0;
     for (; i < s.size(); ++i) {
         const unsigned d = static_cast<unsigned char>(s[i]) - '0';
         if (d > 9) return false;
         v = v * 10 + d;
+        if (v > std::int64_t{INT32_MAX} + 1) return false;
     }
     if (neg) v = -v;
     if (v < INT32_MIN || v > INT32_MAX) return false;
