@@ -18,6 +18,8 @@ class QPushButton;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class QEvent;
+class QShowEvent;
 class UartThread;
 
 // ---- Application-wide state (GUI thread unless noted) ----------------------
@@ -36,12 +38,12 @@ extern int CustomerCaptionShown;
 extern int CustomerVersionQueried;
 extern int SingleChannelActive;
 
-extern const char* const kMainCaption;     // "DLL Zorvik V1.0.3"
-extern const char* const kVersionText;     // "Version 1.0.3"
+extern const char* const kMainCaption;  // "DLL Zorvik V1.0.3"
+extern const char* const kVersionText;  // "Version 1.0.3"
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
@@ -83,13 +85,21 @@ public:
     // Image index currently shown by ToolButton1 (24 disconnected, 25 connected).
     int ToolButton1ImageIndex = 24;
 
+    // Outer size and place of the main window (frame included).
+    static constexpr int kOuterWidth = 1032;
+    static constexpr int kOuterHeight = 736;
+    static constexpr int kLeft = -2;
+    static constexpr int kTop = 0;
+
     void FormCreate();
-    // Starts a new reader and stores it as ReaderThread.
+    // Starts a new reader and stores it as ReaderThread; an earlier reader
+    // still running is asked to stop first (the new one reads only after it
+    // has ended).
     void StartReader();
     // Asks ReaderThread to stop, if one exists; does not wait for it.
     void StopReader();
 
-public slots:
+  public slots:
     void ToolButton1Click();
     void ToolButton10Click();
     void ToolButton28Click();
@@ -107,6 +117,15 @@ public slots:
     void SendClick();
     void Timer1Timer();  // defined in MainWindow.cpp with the live view
     void Timer2Timer();
+
+  protected:
+    // Hints of the control or menu item under the mouse go to panel 0.
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+  private:
+    void SetConnectedControls(bool connected);
+    void FitOuterSize();
 };
 
 extern TMainForm* MainForm;
@@ -117,3 +136,6 @@ QIcon ImageList1Icon(int index);
 
 // Creates the eleven windows in their fixed order (MainForm first).
 void CreateApplicationWindows();
+
+// A message box with an OK button and no icon, owned by the application.
+void ShowMessage(const QString& title, const QString& text);

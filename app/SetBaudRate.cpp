@@ -1,0 +1,55 @@
+#include "SetBaudRate.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <iterator>
+
+#include "Main.h"
+#include "SetupComPort.h"
+#include "ZorvikDll.h"
+
+TBaudRateForm* BaudRateForm = nullptr;
+
+TBaudRateForm::TBaudRateForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName("BaudRateForm");
+    setWindowTitle("Baud Rate Setting");
+    setModal(true);
+    setFixedSize(318, 121);
+    move(246, 183);
+
+    Label1 = new QLabel("Baud Rate : ", this);
+    Label1->setObjectName("Label1");
+    QFont font("Arial");
+    font.setPixelSize(21);
+    font.setBold(true);
+    Label1->setFont(font);
+    Label1->setStyleSheet("color: #000080;");
+    Label1->setGeometry(24, 24, 130, 28);
+
+    ComBox1 =
+        NewEditableCombo(this, "ComBox1", {"4800", "9600", "19200", "38400", "57600", "115200"});
+    ComBox1->setGeometry(160, 26, 129, 26);
+    ComBox1->setCurrentIndex(1);
+
+    Button1 = new QPushButton("OK", this);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(121, 76, 75, 28);
+    Button1->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, &TBaudRateForm::Button1Click);
+}
+
+int TBaudRateForm::RateCode(int index) {
+    static constexpr int kCodes[] = {1, 2, 4, 6, 7, 8};  // 4800 .. 115200
+    if (index < 0 || index >= static_cast<int>(std::size(kCodes))) return 0;
+    return kCodes[index];
+}
+
+void TBaudRateForm::Button1Click() {
+    BaudRateText = ComBox1->currentText();
+    CMD_Set_BuadRate(RateCode(SelectedIndex(ComBox1)));
+    CMD_Clear_NMEA09_2ndCommmand_done();
+    accept();
+}
