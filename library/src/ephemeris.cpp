@@ -149,9 +149,10 @@ std::optional<std::uint32_t> computer_clock_time() {
 
 // The receiver's time from its last RMC sentence; the computer's clock when the
 // receiver's year is below 2008 (no RMC yet, or a receiver without a date).
+// The year is looked at before the result: before any RMC the conversion of
+// the empty texts gives 0, and the computer's clock must be taken then too.
 std::optional<CurrentTime> receiver_or_computer_time() {
     const std::uint32_t t = GetGPSTime();
-    if (t == 0) return std::nullopt;
     int year = 0;
     {
         std::lock_guard lock(state_mutex());
@@ -162,6 +163,7 @@ std::optional<CurrentTime> receiver_or_computer_time() {
         if (!computer) return std::nullopt;
         return CurrentTime{*computer, true};
     }
+    if (t == 0) return std::nullopt;
     return CurrentTime{static_cast<std::uint32_t>(t + kFileTimeOffset), false};
 }
 
