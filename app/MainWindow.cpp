@@ -1,22 +1,529 @@
 #include "MainWindow.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 
+#include "ChannelChart.h"
+#include "DisplayFormats.h"
 #include "Main.h"
+#include "SkyPlot.h"
 
 TMainMDIChild* MainMDIChild = nullptr;
+int SortByPRN = 0;
 
-TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
-    setObjectName("MainMDIChild");
-    SpeedButton2 = new QPushButton("Start", this);
-    SpeedButton2->setObjectName("SpeedButton2");
-    SpeedButton2->setEnabled(false);
+namespace {
+
+namespace fmt = DisplayFormats;
+
+const QColor kNavy(0, 0, 128);
+const QColor kBlue(0, 0, 255);
+const QColor kValidGreen(207, 255, 207);
+
+QColor ButtonFace() {
+    return QApplication::palette().color(QPalette::Button);
 }
 
-void TMainMDIChild::FormCreate() {}
-void TMainMDIChild::DrawEmptyChannelChart() {}
-void TMainMDIChild::DrawSkyBackground() {}
-void TMainMDIChild::DrawChannelChart() {}
-void TMainMDIChild::DrawSkyPlot() {}
+QString Text(const std::string& text) {
+    return QString::fromLatin1(text.data(), text.size());
+}
 
-void TMainForm::Timer1Timer() {}
+QFont Face(const QStringList& families, int pixel_size, int weight = QFont::Normal) {
+    QFont font;
+    font.setFamilies(families);
+    font.setPixelSize(pixel_size);
+    font.setWeight(static_cast<QFont::Weight>(weight));
+    return font;
+}
+
+QFont SansSerif(int pixel_size) {
+    return Face({"MS Sans Serif", "Arial", "Nimbus Sans", "DejaVu Sans"}, pixel_size);
+}
+QFont Arial(int pixel_size) {
+    return Face({"Arial", "Nimbus Sans", "DejaVu Sans"}, pixel_size);
+}
+QFont ArialBlack(int pixel_size) {
+    return Face({"Arial Black", "Nimbus Sans", "DejaVu Sans"}, pixel_size, QFont::Black);
+}
+
+void SetTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    widget->setPalette(palette);
+}
+
+void SetFieldColour(QLineEdit* edit, const QColor& colour) {
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, colour);
+    edit->setPalette(palette);
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const QString& caption, QRect bounds) {
+    auto* box = new QGroupBox(caption, parent);
+    box->setObjectName(name);
+    box->setGeometry(bounds);
+    return box;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, QPoint at) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->move(at);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect bounds, int pixel_size,
+                    bool read_only) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setGeometry(bounds);
+    edit->setReadOnly(read_only);
+    edit->setFont(ArialBlack(pixel_size));
+    edit->setTextMargins(0, 0, 0, 0);
+    SetTextColour(edit, kNavy);
+    SetFieldColour(edit, ButtonFace());
+    return edit;
+}
+
+TImage* MakeImage(QWidget* parent, const char* name, QRect bounds) {
+    auto* image = new TImage(parent);
+    image->setObjectName(name);
+    image->setGeometry(bounds);
+    return image;
+}
+
+}  // namespace
+
+// ---- TImage, TShape ---------------------------------------------------------
+
+TImage::TImage(QWidget* parent) : QWidget(parent) {}
+
+void TImage::setPicture(const QImage& picture) {
+    picture_ = picture;
+    update();
+}
+
+void TImage::paintEvent(QPaintEvent*) {
+    if (picture_.isNull()) return;
+    QPainter painter(this);
+    painter.drawImage(0, 0, picture_);
+}
+
+TShape::TShape(QWidget* parent) : QWidget(parent), brush_(Qt::white) {}
+
+void TShape::setBrushColor(const QColor& colour) {
+    brush_ = colour;
+    update();
+}
+
+void TShape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(brush_);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const qreal radius = qMin(box.width(), box.height()) / 4.0;
+    painter.drawRoundedRect(box, radius, radius);
+}
+
+// ---- TMainMDIChild ----------------------------------------------------------
+
+TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
+    SkyPlot::EnsureAssets();
+    setObjectName("MainMDIChild");
+    setWindowTitle(Text(fmt::kPlainCaption));
+    setFont(SansSerif(11));
+    setMinimumSize(698, 596);
+    resize(698, 596);
+    setAutoFillBackground(true);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, ButtonFace());
+    setPalette(face);
+
+    // Background memo behind all group boxes, created first so that it stays
+    // at the bottom.
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName("Memo1");
+    Memo1->setGeometry(-26, -141, 739, 742);
+    Memo1->setReadOnly(true);
+    Memo1->setFocusPolicy(Qt::NoFocus);
+    {
+        QPalette p = Memo1->palette();
+        p.setColor(QPalette::Base, ButtonFace());
+        Memo1->setPalette(p);
+    }
+
+    GroupBox1 = MakeGroup(this, "GroupBox1", " Time and Date ", QRect(8, 8, 233, 97));
+    Label1 = MakeLabel(GroupBox1, "Label1", "Time :", QPoint(16, 24));
+    Edit1 = MakeEdit(GroupBox1, "Edit1", QRect(72, 16, 145, 30), 15, true);
+    Label2 = MakeLabel(GroupBox1, "Label2", "Date :", QPoint(16, 64));
+    Edit2 = MakeEdit(GroupBox1, "Edit2", QRect(72, 56, 145, 30), 15, true);
+
+    GroupBox8 = MakeGroup(this, "GroupBox8", "DOP", QRect(248, 8, 121, 97));
+    Label17 = MakeLabel(GroupBox8, "Label17", "HDOP :", QPoint(8, 24));
+    Edit16 = MakeEdit(GroupBox8, "Edit16", QRect(50, 18, 57, 25), 12, false);
+    Label18 = MakeLabel(GroupBox8, "Label18", "VDOP :", QPoint(8, 64));
+    Edit17 = MakeEdit(GroupBox8, "Edit17", QRect(50, 58, 57, 25), 12, false);
+
+    GroupBox10 = MakeGroup(this, "GroupBox10", "Fix Mode", QRect(8, 115, 361, 49));
+    Label21 = MakeLabel(GroupBox10, "Label21", "Fix :", QPoint(16, 22));
+    Edit18 = MakeEdit(GroupBox10, "Edit18", QRect(72, 15, 73, 25), 12, false);
+    Edit18->setText(" ");
+    Label22 = MakeLabel(GroupBox10, "Label22", "Mode: ", QPoint(200, 19));
+    Edit19 = MakeEdit(GroupBox10, "Edit19", QRect(240, 15, 81, 25), 12, false);
+    Edit19->setText(" ");
+
+    GroupBox2 = MakeGroup(this, "GroupBox2", " Position ", QRect(8, 175, 361, 114));
+    Label3 = MakeLabel(GroupBox2, "Label3", "Latitude :", QPoint(16, 20));
+    Edit3 = MakeEdit(GroupBox2, "Edit3", QRect(72, 11, 41, 30), 15, true);
+    Image6 = MakeImage(GroupBox2, "Image6", QRect(112, 11, 9, 30));
+    Edit20 = MakeEdit(GroupBox2, "Edit20", QRect(120, 11, 129, 30), 15, true);
+    Label4 = MakeLabel(GroupBox2, "Label4", "Longitude :", QPoint(16, 52));
+    Edit4 = MakeEdit(GroupBox2, "Edit4", QRect(72, 44, 41, 30), 15, true);
+    Image7 = MakeImage(GroupBox2, "Image7", QRect(112, 43, 9, 30));
+    Edit21 = MakeEdit(GroupBox2, "Edit21", QRect(120, 44, 129, 30), 15, true);
+    Label13 = MakeLabel(GroupBox2, "Label13", "Altitude (m) :", QPoint(16, 85));
+    Edit13 = MakeEdit(GroupBox2, "Edit13", QRect(72, 78, 177, 30), 15, true);
+    Label14 = MakeLabel(GroupBox2, "Label14", "Velocity (km/h) :", QPoint(272, 8));
+    Edit14 = MakeEdit(GroupBox2, "Edit14", QRect(272, 24, 73, 30), 15, true);
+    Label15 = MakeLabel(GroupBox2, "Label15", "Heading (deg) :", QPoint(272, 59));
+    Edit15 = MakeEdit(GroupBox2, "Edit15", QRect(272, 77, 73, 30), 15, true);
+    // The degree signs sit over the edits' adjoining borders.
+    Image6->raise();
+    Image7->raise();
+    const QImage degree_sign(QStringLiteral(":/live/degree_sign.png"));
+    Image6->setPicture(degree_sign);
+    Image7->setPicture(degree_sign);
+
+    GroupBox3 = MakeGroup(this, "GroupBox3", "TTFF Test", QRect(385, 8, 313, 164));
+    GroupBox3->setFont(SansSerif(12));
+    SetTextColour(GroupBox3, kBlue);
+    RadioButton1 = new QRadioButton("Cold Start", GroupBox3);
+    RadioButton1->setObjectName("RadioButton1");
+    RadioButton1->setGeometry(24, 28, 81, 25);
+    RadioButton1->setChecked(true);
+    RadioButton2 = new QRadioButton("Hot Start", GroupBox3);
+    RadioButton2->setObjectName("RadioButton2");
+    RadioButton2->setGeometry(112, 28, 97, 25);
+    RadioButton3 = new QRadioButton("Warm Start", GroupBox3);
+    RadioButton3->setObjectName("RadioButton3");
+    RadioButton3->setGeometry(208, 28, 89, 25);
+    SpeedButton2 = new QPushButton("Start", GroupBox3);
+    SpeedButton2->setObjectName("SpeedButton2");
+    SpeedButton2->setGeometry(104, 72, 97, 25);
+    SpeedButton2->setFlat(true);
+    SpeedButton2->setEnabled(false);
+    connect(SpeedButton2, &QPushButton::clicked, this, &TMainMDIChild::SpeedButton2Click);
+    GroupBox4 = MakeGroup(GroupBox3, "GroupBox4", "Result", QRect(24, 104, 265, 41));
+    Label8 = MakeLabel(GroupBox4, "Label8", "TTFF Time (sec) :", QPoint(32, 16));
+    Edit8 = new QLineEdit(GroupBox4);
+    Edit8->setObjectName("Edit8");
+    Edit8->setGeometry(136, 13, 89, 21);
+    Edit8->setReadOnly(true);
+    Edit8->setFont(SansSerif(12));
+    SetTextColour(Edit8, kBlue);
+    SetFieldColour(Edit8, ButtonFace());
+
+    GroupBox6 = MakeGroup(this, "GroupBox6", " Channel Status ", QRect(8, 290, 361, 297));
+    SetTextColour(GroupBox6, kBlue);
+    Image2 = MakeImage(GroupBox6, "Image2", QRect(40, 24, 252, 240));
+    StaticText_CN0 = new QLabel("C/No", GroupBox6);
+    StaticText_CN0->setObjectName("StaticText_CN0");
+    StaticText_CN0->setGeometry(8, 120, 30, 17);
+    StaticText_ID = new QLabel("PRN", GroupBox6);
+    StaticText_ID->setObjectName("StaticText_ID");
+    StaticText_ID->setGeometry(8, 234, 27, 17);
+    for (QLabel* label : {StaticText_CN0, StaticText_ID}) {
+        label->setFont(SansSerif(8));
+        SetTextColour(label, Qt::black);
+    }
+    auto legend = [&](const char* shape_name, QRect shape_bounds, const char* label_name,
+                      const QString& caption, QPoint label_at, TShape*& shape, QLabel*& label) {
+        shape = new TShape(GroupBox6);
+        shape->setObjectName(shape_name);
+        shape->setGeometry(shape_bounds);
+        label = new QLabel(caption, GroupBox6);
+        label->setObjectName(label_name);
+        label->setFont(Arial(11));
+        SetTextColour(label, Qt::black);
+        label->move(label_at);
+        label->adjustSize();
+        label->setAutoFillBackground(true);
+    };
+    legend("Shape_C1", QRect(56, 270, 50, 20), "Label_C1", "Search", QPoint(65, 272), Shape_C1,
+           Label_C1);
+    legend("Shape_C2", QRect(140, 270, 50, 20), "Label_C2", "Track", QPoint(150, 272), Shape_C2,
+           Label_C2);
+    legend("Shape_C3", QRect(224, 270, 50, 20), "Label_C3", "PVT", QPoint(237, 272), Shape_C3,
+           Label_C3);
+    Button1 = new QPushButton("SV", GroupBox6);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(300, 32, 50, 25);
+    SetTextColour(Button1, kBlue);
+    connect(Button1, &QPushButton::clicked, this, &TMainMDIChild::Button1Click);
+
+    GroupBox7 = MakeGroup(this, "GroupBox7", " Satellite Status", QRect(376, 288, 313, 297));
+    Image1 = MakeImage(GroupBox7, "Image1", QRect(24, 24, 268, 257));
+    Image3 = MakeImage(GroupBox7, "Image3", QRect(24, 24, 268, 257));
+    Image3->setEnabled(false);
+    Image3->setVisible(false);
+    Image3->setPicture(SkyPlot::RenderBackground());
+
+    ReportDrawingFailure = [this](const QString& message) {
+        QMessageBox::information(this, QCoreApplication::applicationName(), message,
+                                 QMessageBox::Ok);
+    };
+
+    FormCreate();
+}
+
+void TMainMDIChild::PlaceInFrame() {
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        frame->setGeometry(0, 0, 700, 627);
+    }
+}
+
+bool TMainMDIChild::event(QEvent* e) {
+    // The window's outer geometry belongs to the MDI frame around it, which
+    // only exists once the main window has adopted the view.
+    if (e->type() == QEvent::ParentChange) PlaceInFrame();
+    return QWidget::event(e);
+}
+
+void TMainMDIChild::FormCreate() {
+    PlaceInFrame();
+    const std::pair<TShape*, QLabel*> legend[] = {
+        {Shape_C1, Label_C1}, {Shape_C2, Label_C2}, {Shape_C3, Label_C3}};
+    for (int status = 1; status <= 3; ++status) {
+        const QColor colour = StateColors(status);
+        legend[status - 1].first->setBrushColor(colour);
+        QPalette p = legend[status - 1].second->palette();
+        p.setColor(QPalette::Window, colour);
+        legend[status - 1].second->setPalette(p);
+    }
+    DrawEmptyChannelChart();
+    DrawSkyBackground();
+}
+
+void TMainMDIChild::Report(const QString& message) {
+    if (ReportDrawingFailure) ReportDrawingFailure(message);
+}
+
+void TMainMDIChild::DrawEmptyChannelChart() {
+    const QImage chart = ChannelChart::RenderEmpty();
+    if (chart.isNull()) {
+        Report("Could display bitmap(Ch)");
+        return;
+    }
+    chart_failure_reported_ = false;
+    Image2->setPicture(chart);
+}
+
+void TMainMDIChild::DrawSkyBackground() {
+    const QImage sky = SkyPlot::RenderBackground();
+    if (sky.isNull()) {
+        Report("Could display bitmap(Sat)");
+        return;
+    }
+    sky_failure_reported_ = false;
+    Image1->setPicture(sky);
+}
+
+void TMainMDIChild::DrawChannelChart() {
+    if (SortByPRN != 0) {
+        sort_sv_cn();
+        // The library has just rebuilt its PRN-ordered columns from the same
+        // table; take them now rather than one drawing late.
+        ParseNMEAInfo fresh;
+        GetParseNMEAInfo(&fresh);
+        std::copy(std::begin(fresh.sorted_prn), std::end(fresh.sorted_prn), StateCopy.sorted_prn);
+        std::copy(std::begin(fresh.sorted_snr), std::end(fresh.sorted_snr), StateCopy.sorted_snr);
+        std::copy(std::begin(fresh.sorted_status), std::end(fresh.sorted_status),
+                  StateCopy.sorted_status);
+    }
+    const QImage chart = ChannelChart::Render(StateCopy, SortByPRN != 0);
+    if (chart.isNull()) {
+        // Reported once per run of failures: the tick retries every 500 ms.
+        if (!chart_failure_reported_) Report("Could display bitmap(Ch)");
+        chart_failure_reported_ = true;
+        return;
+    }
+    chart_failure_reported_ = false;
+    Image2->setPicture(chart);
+}
+
+void TMainMDIChild::DrawSkyPlot() {
+    const QImage sky = SkyPlot::Render(StateCopy);
+    if (sky.isNull()) {
+        if (!sky_failure_reported_) Report("Could display bitmap(Sat)");
+        sky_failure_reported_ = true;
+        return;
+    }
+    sky_failure_reported_ = false;
+    Image1->setPicture(sky);
+}
+
+void TMainMDIChild::Button1Click() {
+    // The caption names the order that the next click selects.
+    if (SortByPRN == 0) {
+        Button1->setText("Channel");
+        SortByPRN = 1;
+    } else {
+        Button1->setText("SV");
+        SortByPRN = 0;
+    }
+}
+
+void TMainMDIChild::SpeedButton2Click() {
+    if (MainForm == nullptr) return;
+    if (RadioButton1->isChecked()) {
+        MainForm->Cold_StartClick();
+    } else if (RadioButton2->isChecked()) {
+        MainForm->Hot_StartClick();
+    } else if (RadioButton3->isChecked()) {
+        MainForm->Warm_StartClick();
+    }
+}
+
+QList<QLineEdit*> TMainMDIChild::ValidityEdits() const {
+    return {Edit1,  Edit2,  Edit3,  Edit4,  Edit13, Edit14, Edit15,
+            Edit16, Edit17, Edit18, Edit19, Edit20, Edit21};
+}
+
+void TMainMDIChild::ShowTtffResult() {
+    if (StateCopy.parse_ttff_done == 0) return;
+    Edit8->setText(Text(fmt::OneDecimalText(static_cast<double>(StateCopy.ttff))));
+    // Only the copy's flag: the library keeps its own until it clears it.
+    StateCopy.parse_ttff_done = 0;
+}
+
+void TMainMDIChild::ShowNavigation() {
+    const ParseNMEAInfo& s = StateCopy;
+    if (s.parse_rmc_done != 1) return;
+    Edit1->setText(Text(fmt::TimeText(fmt::FieldText(s.utc_time))));
+
+    const fmt::Dms lat = fmt::ToDms(fmt::FieldText(s.latitude));
+    const fmt::Dms lon = fmt::ToDms(fmt::FieldText(s.longitude));
+    Edit3->setText(Text(fmt::LatitudeDegreesText(lat)));
+    Edit20->setText(Text(fmt::MinutesSecondsText(lat, s.lat_hemisphere)));
+    Edit2->setText(Text(fmt::DateText(fmt::FieldText(s.utc_date))));
+    Edit4->setText(Text(fmt::LongitudeDegreesText(lon)));
+    Edit21->setText(Text(fmt::MinutesSecondsText(lon, s.lon_hemisphere)));
+    Edit14->setText(Text(fmt::SpeedText(fmt::FieldText(s.speed))));
+    Edit15->setText(Text(fmt::CourseText(fmt::FieldText(s.course))));
+    Edit13->setText(Text(fmt::AltitudeText(fmt::FieldText(s.altitude))));
+    Edit16->setText(Text(fmt::DopText(s.hdop)));
+    Edit17->setText(Text(fmt::DopText(s.vdop)));
+
+    const bool valid = s.rmc_status == 'A';
+    const QColor colour = valid ? kValidGreen : ButtonFace();
+    for (QLineEdit* edit : ValidityEdits()) SetFieldColour(edit, colour);
+    Edit18->setText(valid ? " Valid " : " Invalid ");
+}
+
+void TMainMDIChild::ShowFixMode() {
+    switch (StateCopy.fix_mode) {
+        case 1:
+            Edit19->setText(" Invalid ");
+            Edit3->setText("     0");
+            Edit4->setText("     0");
+            Edit20->setText("0'0.0");
+            Edit21->setText("0'0.0");
+            break;
+        case 2:
+            Edit19->setText(" 2D ");
+            break;
+        case 3:
+            Edit19->setText(" 3D ");
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- The main window's 500 ms tick -------------------------------------------
+
+void TMainForm::Timer1Timer() {
+    TMainMDIChild* view = MainMDIChild;
+    const QString link = PortName + " / " + BaudRateText + " bps";
+    const QList<QAction*> live_items = {Cold_Start, Warm_Start, Hot_Start, SetNMEASentences1,
+                                        LoadFW};
+    auto set_live_items = [&](bool enabled) {
+        for (QAction* item : live_items) {
+            if (item != nullptr) item->setEnabled(enabled);
+        }
+    };
+
+    if (GetComPort_connected_Status() == 1) {
+        if (StatusPanel0 != nullptr) StatusPanel0->setText("Connected : " + link);
+        set_live_items(true);
+        GetParseNMEAInfo(&StateCopy);
+        if (VersionCaptionShown == 0 && StateCopy.parse_fw_ver_done == 1) {
+            if (view != nullptr) {
+                view->setWindowTitle(Text(fmt::VersionCaption(
+                    fmt::FieldText(StateCopy.fw_ver_major), fmt::FieldText(StateCopy.fw_ver_minor),
+                    fmt::FieldText(StateCopy.kernel_ver_major),
+                    fmt::FieldText(StateCopy.kernel_ver_minor),
+                    fmt::FieldText(StateCopy.fsa_ver))));
+            }
+            VersionCaptionShown = 1;
+        }
+        if (CustomerCaptionShown == 0 && StateCopy.parse_customer_fw_ver_done == 1) {
+            if (view != nullptr) {
+                view->setWindowTitle(
+                    Text(fmt::CustomerCaption(fmt::FieldText(StateCopy.customer_fw_ver))));
+            }
+            CustomerCaptionShown = 1;
+        }
+        if (StateCopy.NMEA09_2ndCommmand_done != 0) {
+            // The receiver has switched its rate: close, and let Timer2 reopen
+            // at the new one. The rest of this tick still runs.
+            CMD_Clear_NMEA09_2ndCommmand_done();
+            COM_Close();
+            if (Timer2 != nullptr) Timer2->start();
+            if (Timer1 != nullptr) Timer1->stop();
+            StopReader();
+        }
+    } else {
+        if (StatusPanel0 != nullptr) StatusPanel0->setText("Not Connected : " + link);
+        if (view != nullptr) view->setWindowTitle(Text(fmt::kPlainCaption));
+        set_live_items(false);
+    }
+
+    if (view != nullptr) {
+        view->ShowTtffResult();
+        view->ShowNavigation();
+    }
+    CMD_Clear_parse_rmc_done();
+    if (view != nullptr) view->ShowFixMode();
+
+    GetParseNMEAInfo(&StateCopy);
+    if (StateCopy.parse_gsv_done == 1 && StateCopy.parse_gsa_done == 1) {
+        GetChStatus();
+        // The statuses just derived belong to the table of this copy; take
+        // them now so that each satellite is drawn with its own status.
+        ParseNMEAInfo fresh;
+        GetParseNMEAInfo(&fresh);
+        std::copy(std::begin(fresh.ch_status), std::end(fresh.ch_status), StateCopy.ch_status);
+        if (view != nullptr) {
+            view->DrawSkyPlot();
+            view->DrawChannelChart();
+        }
+        CMD_Clear_parse_gsv_done();
+        CMD_Clear_parse_gsa_done();
+    }
+}

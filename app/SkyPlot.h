@@ -1,0 +1,30 @@
+// SkyPlot: the live view's polar plot of the satellites. The stored template
+// carries the grid; each satellite with a known position is a disc in the
+// colour of its channel's status, labelled with its PRN.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include "ZorvikDll.h"
+
+namespace SkyPlot {
+
+constexpr int kDiscSize = 24;
+
+// Registers the live view's stored pictures (they live in a static library,
+// whose resources are not registered by themselves).
+void EnsureAssets();
+
+// Where the template picture is read from (a resource of the program).
+extern QString TemplatePath;
+
+// A fresh copy of the template picture at its own size (512 x 384); a null
+// image if it cannot be read.
+QImage RenderBackground();
+// The template plus one disc per channel whose status is not 0 and whose
+// position is known, in channel order (a later disc covers an earlier one).
+// A null image if the template cannot be read.
+QImage Render(const ParseNMEAInfo& info);
+
+}  // namespace SkyPlot
