@@ -7,11 +7,11 @@
 // and the library's own byte reads hold read_mutex, which open and close take
 // too (read_mutex first, then port_mutex), so that no write or read can reach
 // a descriptor after close has handed its number back to the system.
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ZorvikDll.h"
 #include "library_lifecycle.h"
@@ -31,9 +31,12 @@ std::mutex port_mutex;
 std::mutex read_mutex;
 
 // The last scan: names stay in place between scans; scan_count governs.
+// Plain arrays, constant-initialised and never destroyed, because the load
+// and unload notifications may run before this unit's static objects are
+// constructed or after they are destroyed.
 std::mutex scan_mutex;
 int scan_count = 0;
-std::array<std::string, ZORVIK_MAX_PORTS> scan_ports;
+char scan_ports[ZORVIK_MAX_PORTS][ZORVIK_PORT_NAME_SIZE] = {};
 
 // Both locks held by the caller.
 void close_locked() {
@@ -71,16 +74,13 @@ int port_read_byte(std::uint8_t& out) {
 void serial_link_initialise() {
     std::lock_guard lock(scan_mutex);
     scan_count = 0;
-    for (auto& name : scan_ports) name.clear();
+    std::memset(scan_ports, 0, sizeof scan_ports);
 }
 
 void serial_link_finalise() {
     std::lock_guard lock(scan_mutex);
     scan_count = 0;
-    for (auto& name : scan_ports) {
-        name.clear();
-        name.shrink_to_fit();
-    }
+    std::memset(scan_ports, 0, sizeof scan_ports);
 }
 
 }  // namespace zorvik
@@ -128,22 +128,25 @@ ZORVIK_API void ScanComPort(void) {
     const std::vector<std::string> found =
         serial::list_ports(ZORVIK_MAX_PORTS, ZORVIK_PORT_NAME_SIZE);
     std::lock_guard lock(scan_mutex);
-    const std::size_t n = found.size() < scan_ports.size() ? found.size() : scan_ports.size();
-    for (std::size_t i = 0; i < n; ++i) scan_ports[i] = found[i];
-    scan_count = static_cast<int>(n);
+    int n = 0;
+    for (const std::string& name : found) {
+        // list_ports keeps to both limits; a name that would not fit whole is
+        // still left out rather than cut.
+        if (n == ZORVIK_MAX_PORTS) break;
+        if (name.size() >= ZORVIK_PORT_NAME_SIZE) continue;
+        std::memset(scan_ports[n], 0, ZORVIK_PORT_NAME_SIZE);
+        std::memcpy(scan_ports[n], name.data(), name.size());
+        ++n;
+    }
+    scan_count = n;
 }
 
 ZORVIK_API void GetScanComPortPara(ComInfo* info) {
     if (!info) return;
     std::lock_guard lock(scan_mutex);
     info->count = scan_count;
-    for (int i = 0; i < scan_count && i < ZORVIK_MAX_PORTS; ++i) {
-        const std::string& name = scan_ports[static_cast<std::size_t>(i)];
-        const std::size_t len =
-            name.size() < ZORVIK_PORT_NAME_SIZE - 1 ? name.size() : ZORVIK_PORT_NAME_SIZE - 1;
-        std::memcpy(info->names[i], name.data(), len);
-        info->names[i][len] = '\0';
-    }
+    for (int i = 0; i < scan_count; ++i)
+        std::memcpy(info->names[i], scan_ports[i], ZORVIK_PORT_NAME_SIZE);
 }
 
 }  // extern "C"

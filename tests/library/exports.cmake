@@ -18,6 +18,13 @@ if(NOT DEFINED ZORVIK_EXPORTS_LIBRARY)
                      -P ${CMAKE_CURRENT_LIST_FILE})
     set_tests_properties(library_exports PROPERTIES LABELS "library" TIMEOUT 60)
   endif()
+  # The load test maps the shared library itself, as the program's loader does.
+  if(TARGET test_library_lifecycle)
+    target_compile_definitions(test_library_lifecycle PRIVATE
+      ZORVIK_SHARED_LIBRARY="$<TARGET_FILE:ZorvikDll>")
+    target_link_libraries(test_library_lifecycle PRIVATE ${CMAKE_DL_LIBS})
+    add_dependencies(test_library_lifecycle ZorvikDll)
+  endif()
   return()
 endif()
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ZorvikDll.h"
+#include "library_lifecycle.h"
 #include "port_registry.h"
 #include "pty_pair.h"
 #include "serial_link.h"
@@ -183,6 +184,28 @@ TEST_F(PortList, RegisteredNameOpensItsPseudoTerminal) {
     register_port("GONE", registry_ / "nowhere");
     EXPECT_EQ(COM_Open("GONE", "115200"), 0);
     EXPECT_EQ(GetComPort_connected_Status(), 0);
+}
+
+TEST_F(PortList, OnlyTheOutermostFinaliseForgetsTheScan) {
+    PtyPair pty;
+    register_port("COM4", pty.slave_path());
+    ScanComPort();
+    ComInfo info{};
+
+    zorvik::library_initialise();  // nested inside the load's own
+    zorvik::library_finalise();
+    GetScanComPortPara(&info);
+    ASSERT_GE(info.count, 1);
+    EXPECT_STREQ(info.names[0], "COM4");
+
+    zorvik::library_finalise();  // the unload's: the scan is gone
+    GetScanComPortPara(&info);
+    EXPECT_EQ(info.count, 0);
+    zorvik::library_finalise();  // unbalanced: ignored
+    zorvik::library_initialise();
+    zorvik::library_initialise();
+    zorvik::library_finalise();
+    EXPECT_EQ(scan().front(), "COM4");
 }
 
 TEST(PortRegistry, DefaultDirectoryAndTestOverride) {

@@ -141,6 +141,8 @@ std::vector<std::string> hardware_ports() {
         if (!listable_name(name)) continue;
         struct stat info {};
         if (::stat((base + name + "/device").c_str(), &info) != 0) continue;
+        // Listed only when it can be opened by that name.
+        if (::stat(("/dev/" + name).c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
         if (name.rfind("ttyS", 0) == 0 && !uart_present(name)) continue;
         ports.push_back(std::move(name));
     }
