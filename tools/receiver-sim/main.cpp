@@ -1,0 +1,117 @@
+// receiver-sim: plays a GPS receiver module on a pseudo-terminal (or a real
+// tty) so that the program can be run, shown and tested without hardware.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "options.h"
+#include "port.h"
+#include "receiver.h"
+#include "report.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void on_signal(int) {
+    g_stop = 1;
+}
+
+double monotonic_seconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim::Options options;
+    std::string error;
+    if (!sim::parse_options(argc, argv, options, error)) {
+        if (error.empty()) {
+            std::fputs(sim::usage().c_str(), stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "receiver-sim: %s\n%s", error.c_str(), sim::usage().c_str());
+        return 2;
+    }
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const pid_t parent = getppid();
+
+    sim::Port port = options.tty.empty() ? sim::Port::create_pty(options.baud, error)
+                                         : sim::Port::open_tty(options.tty, options.baud, error);
+    if (!port.valid()) {
+        std::fprintf(stderr, "receiver-sim: %s\n", error.c_str());
+        return 1;
+    }
+    sim::Report report;
+    if (!report.open(options.report)) {
+        std::fprintf(stderr, "receiver-sim: cannot open report %s\n", options.report.c_str());
+        return 1;
+    }
+    sim::Registration registration;
+    const bool do_register = options.do_register && options.tty.empty();
+    if (do_register &&
+        !registration.create(options.registry_dir, options.port_name, port.device(), error)) {
+        std::fprintf(stderr, "receiver-sim: %s\n", error.c_str());
+        return 1;
+    }
+
+    const double start = monotonic_seconds();
+    sim::Receiver receiver(options, port, report, start);
+    report.emit(sim::JsonLine("start")
+                    .str("device", port.device())
+                    .num("baud", options.baud)
+                    .str("port", do_register ? options.port_name : "")
+                    .num("pid", getpid())
+                    .real("time_scale", options.time_scale));
+    std::printf("device %s\n", port.device().c_str());
+    if (do_register) std::printf("port %s\n", options.port_name.c_str());
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    std::uint8_t buf[4096];
+    double next_parent_check = start + 1.0;
+    int exit_code = 0;
+    while (!g_stop) {
+        double now = monotonic_seconds();
+        const double vanish = options.faults.vanish_after_seconds;
+        if (vanish >= 0 && now - start >= vanish) _exit(3);  // no cleanup: the port vanishes
+        if (options.exit_with_parent && now >= next_parent_check) {
+            next_parent_check = now + 0.5;
+            if (getppid() != parent) break;
+        }
+        const double wait = receiver.tick(now);
+        pollfd p{port.fd(), POLLIN, 0};
+        const int timeout_ms = static_cast<int>(std::ceil(std::max(0.0, wait) * 1000.0));
+        const int r = poll(&p, 1, timeout_ms);
+        if (r > 0 && (p.revents & POLLIN)) {
+            const long n = port.read_some(buf, sizeof buf);
+            if (n < 0) {
+                std::fprintf(stderr, "receiver-sim: %s is gone\n", port.device().c_str());
+                exit_code = 1;
+                break;
+            }
+            receiver.on_input(buf, static_cast<std::size_t>(n), monotonic_seconds());
+        } else if (r > 0 && (p.revents & (POLLERR | POLLNVAL))) {
+            exit_code = 1;
+            break;
+        }
+    }
+    report.emit(sim::JsonLine("stop"));
+    registration.remove();
+    return exit_code;
+}

@@ -1,0 +1,42 @@
+// Command line of the receiver simulator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+struct Faults {
+    bool garbage = false;              // bytes between sentences
+    bool badsum = false;               // some wrong checksums
+    bool longline = false;             // an over-long line now and then
+    bool burst = false;                // one burst larger than the driver's queue
+    bool silent = false;               // send nothing at all
+    bool no_nak = false;               // the boot loader never asks for data
+    int vanish_after_blocks = -1;      // exit abruptly once this many blocks are in
+    double vanish_after_seconds = -1;  // exit abruptly after this long
+};
+
+struct Options {
+    std::string port_name = "COM1";
+    std::string registry_dir = "/tmp/zorvik-ports";
+    bool do_register = true;
+    std::string tty;  // empty: create a pseudo-terminal
+    int baud = 9600;
+    double time_scale = 1.0;
+    std::string report;
+    std::string image_out;
+    Faults faults;
+    std::uint32_t seed = 1;
+    bool exit_with_parent = false;
+    std::string customer_version = "ZRV-STD-0105";
+    double erase_seconds = 2.0;    // simulated, before time scale
+    double loader_timeout = 60.0;  // real seconds the boot loader waits before giving up
+};
+
+// Parses argv; on error or --help returns false with a message in error
+// (empty for --help, whose text is usage()).
+bool parse_options(int argc, char** argv, Options& out, std::string& error);
+std::string usage();
+
+}  // namespace sim
