@@ -208,12 +208,4 @@ TEST_F(PortList, OnlyTheOutermostFinaliseForgetsTheScan) {
     EXPECT_EQ(scan().front(), "COM4");
 }
 
-TEST(PortRegistry, DefaultDirectoryAndTestOverride) {
-    EXPECT_EQ(zorvik::serial::registry_dir(), zorvik::serial::kDefaultRegistryDir);
-    zorvik::serial::set_registry_dir_for_testing("/tmp/elsewhere");
-    EXPECT_EQ(zorvik::serial::registry_dir(), "/tmp/elsewhere");
-    zorvik::serial::set_registry_dir_for_testing("");
-    EXPECT_EQ(zorvik::serial::registry_dir(), zorvik::serial::kDefaultRegistryDir);
-}
-
 }  // namespace
