@@ -147,9 +147,17 @@ void configure(Handle h, const std::string& mode) {
 long read_some(Handle h, void* buf, std::size_t n) {
     if (is_invalid(h)) return -1;
     if (n == 0) return 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 0x7fffffff));
+    // With the port's time-outs (no interval time-out, 100 ms in total) a
+    // ReadFile returns when it has all it asked for or when the 100 ms are
+    // up. Asking for more than is waiting would therefore hold every read
+    // for the full 100 ms, even with bytes at hand: an acknowledgement
+    // poll, for one, would take 100 ms per XMODEM block. So ask for what is
+    // waiting, or for one byte when nothing is, which returns as soon as
+    // that byte arrives or after 100 ms.
+    std::size_t want = queued_input(h);
+    want = std::clamp<std::size_t>(want, 1, std::min<std::size_t>(n, 0x7fffffff));
     DWORD got = 0;
-    if (!ReadFile(to_win(h), buf, want, &got, nullptr)) return -1;
+    if (!ReadFile(to_win(h), buf, static_cast<DWORD>(want), &got, nullptr)) return -1;
     return static_cast<long>(got);
 }
 

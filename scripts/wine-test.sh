@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Runs the Windows build's tests under Wine (64-bit, headless).
+#
+#   cmake --preset windows && cmake --build --preset windows && scripts/wine-test.sh
+#
+# Installs nothing: the packages come from scripts/packages-windows.txt
+# (scripts/install-deps.sh packages-windows.txt). What it does:
+#   1. checks ZorvikDll.dll's export table against ZorvikDll.h;
+#   2. makes a private Wine prefix in build/windows/wineprefix (once);
+#   3. joins two pseudo-terminals with socat and maps them to COM1 and COM2 of
+#      that prefix (Wine's port overrides, which also fill the SERIALCOMM key);
+#   4. runs the library tests built for Windows, then the Win32 serial test,
+#      then an XMODEM transfer to Debian's python3-xmodem on the Linux side of
+#      COM2;
+#   5. stops socat and the Wine server. Any failure makes the exit status non-zero.
+# Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
+# per test program, default 300).
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${ZORVIK_WINDOWS_BUILD:-$root/build/windows}"
+per_test_timeout="${ZORVIK_WINE_TIMEOUT:-300}"
+tests_dir="$build/tests/windows"
+ports="$build/ports"
+
+export WINEPREFIX="$build/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko installer at prefix creation (it would want a display).
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+find_tool() {
+  local name
+  for name in "$@"; do
+    if command -v "$name" >/dev/null 2>&1; then command -v "$name"; return 0; fi
+    if [[ -x "/usr/lib/wine/$name" ]]; then echo "/usr/lib/wine/$name"; return 0; fi
+  done
+  return 1
+}
+wine="$(find_tool wine64 wine)" || { echo "wine-test: wine64 not found (scripts/install-deps.sh packages-windows.txt)" >&2; exit 2; }
+wineserver="$(find_tool wineserver64 wineserver)" || { echo "wine-test: wineserver not found" >&2; exit 2; }
+command -v socat >/dev/null || { echo "wine-test: socat not found" >&2; exit 2; }
+python=/usr/bin/python3
+
+failures=()
+pids=()
+log() { echo "wine-test: $*"; }
+fail() { failures+=("$1"); log "FAILED: $1"; }
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  timeout 30 "$wineserver" -k >/dev/null 2>&1
+  rm -rf "$ports"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Runs a Windows program under Wine with a time limit.
+run_wine() {
+  local limit="$1"; shift
+  timeout --kill-after=10 "$limit" "$wine" "$@"
+}
+
+# ---- 1. Export table ---------------------------------------------------------
+dll="$build/library/ZorvikDll.dll"
+[[ -f "$dll" ]] || { echo "wine-test: $dll missing: build the windows preset first" >&2; exit 2; }
+if "$root/scripts/check-dll-exports.sh" "$dll"; then :; else fail "export table"; fi
+
+# ---- 2. Prefix -----------------------------------------------------------------
+start=$SECONDS
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+  log "creating the Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  if ! timeout --kill-after=10 300 "$wine" wineboot -i >/dev/null 2>&1; then
+    echo "wine-test: wineboot failed" >&2; exit 2
+  fi
+  timeout 60 "$wineserver" -w >/dev/null 2>&1
+fi
+
+# ---- 3. Ports ------------------------------------------------------------------
+timeout 30 "$wineserver" -k >/dev/null 2>&1
+rm -rf "$ports" && mkdir -p "$ports"
+socat -d -d "pty,raw,echo=0,link=$ports/ttyA" "pty,raw,echo=0,link=$ports/ttyB" \
+  >"$ports/socat.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [[ -e "$ports/ttyA" && -e "$ports/ttyB" ]] && break
+  sleep 0.1
+done
+[[ -e "$ports/ttyA" && -e "$ports/ttyB" ]] || { cat "$ports/socat.log" >&2; echo "wine-test: socat made no pair" >&2; exit 2; }
+# Holding both ends open keeps the pair alive while the tests close and reopen
+# their ports (socat ends when a side is closed by its last user); this
+# process never reads, so it takes nothing from the tests.
+sleep 100000 <>"$ports/ttyA" 3<>"$ports/ttyB" &
+pids+=($!)
+
+# Wine maps COMn to the device its Ports override names, makes the
+# dosdevices link and lists the port under HARDWARE\DEVICEMAP\SERIALCOMM.
+for mapping in "COM1=$ports/ttyA" "COM2=$ports/ttyB"; do
+  if ! run_wine 60 reg add 'HKLM\Software\Wine\Ports' /v "${mapping%%=*}" /d "${mapping#*=}" /f >/dev/null 2>&1; then
+    echo "wine-test: cannot set the port override ${mapping}" >&2; exit 2
+  fi
+done
+# The overrides take effect at the Wine server's next start; from then on one
+# persistent server serves every test program.
+timeout 30 "$wineserver" -k >/dev/null 2>&1
+timeout 30 "$wineserver" -w >/dev/null 2>&1
+"$wineserver" -p >/dev/null 2>&1
+serialcomm="$(run_wine 60 reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r')"
+for port in COM1 COM2; do
+  link="$WINEPREFIX/dosdevices/${port,,}"
+  if [[ "$(readlink "$link")" != "$ports/tty"* ]]; then
+    echo "wine-test: $link does not lead to the socat pair ($(readlink "$link"))" >&2; exit 2
+  fi
+  grep -qw "$port" <<<"$serialcomm" || { echo "wine-test: $port missing from SERIALCOMM" >&2; exit 2; }
+done
+log "COM1 -> $(readlink "$ports/ttyA"), COM2 -> $(readlink "$ports/ttyB") (set-up $((SECONDS - start)) s)"
+
+# ---- 4. Tests --------------------------------------------------------------------
+start=$SECONDS
+ran=0
+if [[ -f "$tests_dir/library-tests.txt" ]]; then
+  while read -r name; do
+    [[ -z "$name" ]] && continue
+    ran=$((ran + 1))
+    log "running $name"
+    if ! run_wine "$per_test_timeout" "$tests_dir/$name.exe" --gtest_brief=1 </dev/null; then fail "$name"; fi
+  done <"$tests_dir/library-tests.txt"
+else
+  fail "no list of library tests in $tests_dir"
+fi
+
+export ZORVIK_WINE_SERIAL=1 ZORVIK_TEST_PORT=COM1 ZORVIK_PEER_PORT=COM2
+log "running test_win32_serial"
+if ! run_wine "$per_test_timeout" "$tests_dir/test_win32_serial.exe" \
+    --gtest_filter='-Win32XmodemIndependentReceiver.*' </dev/null; then
+  fail "test_win32_serial"
+fi
+
+# XMODEM-1K to the independent receiver: it takes the Linux side of COM2, so
+# the Windows side opens only COM1.
+peer_dir="$build/xmodem-peer"
+rm -rf "$peer_dir" && mkdir -p "$peer_dir"
+timeout --kill-after=5 240 "$python" "$root/tests/windows/xmodem_peer.py" "$ports/ttyB" "$peer_dir" 3 &
+peer_pid=$!
+pids+=("$peer_pid")
+log "running test_win32_serial against python3-xmodem"
+if ! ZORVIK_XMODEM_PEER_DIR="Z:$peer_dir" run_wine "$per_test_timeout" "$tests_dir/test_win32_serial.exe" \
+    --gtest_filter='Win32XmodemIndependentReceiver.*' --gtest_also_run_disabled_tests </dev/null; then
+  fail "XMODEM to python3-xmodem (Windows side)"
+fi
+if ! wait "$peer_pid"; then fail "XMODEM to python3-xmodem (receiver)"; fi
+
+log "$((ran + 2)) test runs in $((SECONDS - start)) s"
+if ((${#failures[@]})); then
+  log "${#failures[@]} failed: ${failures[*]}"
+  exit 1
+fi
+log "all passed"
+exit 0
