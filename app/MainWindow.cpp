@@ -287,8 +287,6 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
         QMessageBox::information(this, QCoreApplication::applicationName(), message,
                                  QMessageBox::Ok);
     };
-
-    FormCreate();
 }
 
 void TMainMDIChild::PlaceInFrame() {
