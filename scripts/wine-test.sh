@@ -134,6 +134,17 @@ else
 fi
 
 export ZORVIK_WINE_SERIAL=1 ZORVIK_TEST_PORT=COM1 ZORVIK_PEER_PORT=COM2
+# A broadcast ephemeris file from the project's A-GPS test server, made for now.
+agps_server="$root/tools/agps-server/agps_server.py"
+if [[ -f "$agps_server" ]]; then
+  be_fixture="$build/be-fixture.bin"
+  rm -f "$be_fixture"
+  if timeout 60 "$python" "$agps_server" --write-be "$be_fixture" >/dev/null 2>&1 && [[ -s "$be_fixture" ]]; then
+    export ZORVIK_BE_FIXTURE="Z:$be_fixture"
+  else
+    fail "the A-GPS test server wrote no broadcast ephemeris file"
+  fi
+fi
 log "running test_win32_serial"
 if ! run_wine "$per_test_timeout" "$tests_dir/test_win32_serial.exe" \
     --gtest_filter='-Win32XmodemIndependentReceiver.*' </dev/null; then

@@ -747,4 +747,67 @@ TEST_F(Win32Serial, BroadcastEphemerisFramesArriveUnchanged) {
     DeleteFileA(path.c_str());
 }
 
+// The frames of a broadcast ephemeris file, read the simple way: every sync
+// pair after the first line starts a frame of 8 bytes plus its payload.
+Bytes frames_of(const Bytes& file) {
+    std::size_t q = 0;
+    while (q < 18 && q < file.size() && file[q] != '\n') ++q;
+    Bytes frames;
+    while (q + 5 < file.size()) {
+        if (file[q] == 0x81 && file[q + 1] == 0xFF) {
+            const std::size_t len = 8 + (file[q + 4] | (file[q + 5] << 8));
+            if (q + len > file.size()) break;
+            frames.insert(frames.end(), file.begin() + q, file.begin() + q + len);
+            q += len;
+        } else {
+            ++q;
+        }
+    }
+    return frames;
+}
+
+// A file made by the project's A-GPS test server for the current time
+// (wine-test.sh passes it when the server is there).
+TEST_F(Win32Serial, BroadcastEphemerisFromTheTestServerArrivesUnchanged) {
+    const std::string path = env_or("ZORVIK_BE_FIXTURE", "");
+    if (path.empty()) GTEST_SKIP() << "no broadcast ephemeris file from the A-GPS test server";
+    const Bytes frames = frames_of(read_file(path));
+    ASSERT_FALSE(frames.empty());
+    ASSERT_NE(open_port(), 0);
+    feed_current_rmc();
+    EXPECT_EQ(UpdateBE(path.c_str()), 1);
+    EXPECT_EQ(peer_->read_exact(frames.size(), 60000), frames);
+}
+
+// ---- Disconnect while a reader reads ----------------------------------------
+
+// The program disconnects by closing the port while its reader thread sits in
+// a read on the same handle; the reader must come out and see the port closed.
+TEST_F(Win32Serial, CloseEndsAReaderThreadOnTheSameHandle) {
+    const int h = open_port();
+    ASSERT_NE(h, 0);
+    std::atomic<bool> started{false};
+    std::atomic<std::size_t> bytes{0};
+    std::thread reader([&] {
+        serial::ByteReader r;
+        std::uint8_t b = 0;
+        started = true;
+        while (GetComPort_connected_Status() == 1) {
+            const int rc = r.read_byte(h, b);
+            if (rc < 0) break;
+            if (rc == 1) ++bytes;
+        }
+    });
+    while (!started) Sleep(1);
+    const std::string line = "$GPGGA,,,,,,0,00,,,,,,,*66\r\n";
+    peer_->write(line);
+    Sleep(300);
+    const auto start = Clock::now();
+    COM_Close();
+    reader.join();
+    EXPECT_LT(elapsed_ms(start), 3000);
+    EXPECT_EQ(bytes.load(), line.size());
+    EXPECT_EQ(GetComPort_connected_Status(), 0);
+}
+
 }  // namespace
