@@ -41,6 +41,44 @@ struct Cursor {
         return std::string_view(b, static_cast<std::size_t>(q - b));
     }
 
+    // An integer field (ending at ',' or '*') read in one pass; the value of
+    // to_int() on the field's text: 0 when it is empty or not a number.
+    // `empty` tells whether the field held no character at all.
+    std::int32_t next_int(bool& empty) {
+        const char* q = p;
+        bool neg = false;
+        if (q < end && (*q == '-' || *q == '+')) {
+            neg = *q == '-';
+            ++q;
+        }
+        const char* digits = q;
+        std::int64_t v = 0;
+        bool bad = false;
+        for (; q < end; ++q) {
+            const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*q)) - '0';
+            if (d <= 9) {
+                v = v * 10 + d;
+                if (v > std::int64_t{INT32_MAX} + 1) {
+                    bad = true;
+                    v = 0;
+                }
+                continue;
+            }
+            if (*q == ',' || *q == '*') break;
+            bad = true;
+        }
+        empty = q == p;
+        bad = bad || q == digits;
+        p = (q < end && *q == ',') ? q + 1 : end;
+        if (neg) v = -v;
+        if (bad || v > INT32_MAX) return 0;
+        return static_cast<std::int32_t>(v);
+    }
+    std::int32_t next_int() {
+        bool empty = false;
+        return next_int(empty);
+    }
+
     void skip(int fields, bool star_ends) {
         for (int i = 0; i < fields && !at_end(); ++i) next(star_ends);
     }

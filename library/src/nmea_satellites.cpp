@@ -39,9 +39,9 @@ bool sat_used(const ParseNMEAInfo& s, int prn) {
 
 // Elevation or azimuth: an empty field stores 0 and marks the position missing.
 void read_position(Cursor& c, int& value, int& missing) {
-    const std::string_view f = c.next(true);
-    value = to_int(f);
-    if (f.empty()) missing = 1;
+    bool empty = false;
+    value = c.next_int(empty);
+    if (empty) missing = 1;
 }
 
 }  // namespace
@@ -49,25 +49,25 @@ void read_position(Cursor& c, int& value, int& missing) {
 void parse_gsv(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
     Cursor c = Cursor::over(line, len, start, kWindow);
-    const int messages = to_int(c.next(true));
-    const int number = to_int(c.next(true));
+    const int messages = c.next_int();
+    const int number = c.next_int();
     // Message numbers below 1 (or missing) would address channels before
     // channel 0: such a message is dropped whole.
     if (number < 1) return;
     if (number <= 3) {
-        s.sats_in_view = to_int(c.next(true));
+        s.sats_in_view = c.next_int();
         for (int slot = 0; slot < 4; ++slot) {
             if (slot == 0 && number == 1) clear_channel_table(s);  // a new group begins
             // The sentence ended at its '*', at its end or at the window:
             // the remaining slots are not in this message.
             if (c.at_end()) break;
             const int ch = (number - 1) * 4 + slot;
-            int prn = to_int(c.next(true));
+            int prn = c.next_int();
             if (prn > 32) prn += 87;  // SBAS 33..64 are PRNs 120..151
             s.sv_prn[ch] = prn;
             read_position(c, s.sv_elevation[ch], s.sv_pos_missing[ch]);
             read_position(c, s.sv_azimuth[ch], s.sv_pos_missing[ch]);
-            const int snr = to_int(c.next(true));
+            const int snr = c.next_int();
             s.sv_snr[ch] = snr;
             if (snr > 99) return;  // not a C/N0: the rest of the sentence is not trusted
         }
