@@ -185,12 +185,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
         m->setObjectName(name);
         return m;
     };
+    // A hidden item is kept out of its menu rather than switched invisible:
+    // the toolkit disables invisible actions, and a hidden item's enabled
+    // state must still follow the connection.
     auto item = [this](QMenu* m, const char* name, const char* caption, bool enabled, bool visible,
                        void (TMainForm::*handler)()) {
-        QAction* a = m->addAction(caption);
+        auto* a = new QAction(caption, m);
         a->setObjectName(name);
         a->setEnabled(enabled);
-        a->setVisible(visible);
+        if (visible) m->addAction(a);
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
@@ -455,7 +458,12 @@ void TMainForm::Timer2Timer() {
 
 // ---- Start-up -----------------------------------------------------------------
 
+// The pictures are compiled into the program's static core library; naming
+// their initialiser keeps the linker from dropping them.
+static void LoadShellResources() { Q_INIT_RESOURCE(toolbar); }
+
 void CreateApplicationWindows() {
+    LoadShellResources();
     MainForm = new TMainForm();
 
     Terminal = new TTerminal();
