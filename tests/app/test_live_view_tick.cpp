@@ -1,0 +1,391 @@
+// The main window's 500 ms tick and the TTFF test: first driven sentence by
+// sentence over a real pseudo-terminal (the library's record is global, so
+// ParseNMEA is fed directly and the tick is called by hand), then end to end
+// against the receiver simulator.
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "ChannelChart.h"
+#include "DisplayFormats.h"
+#include "Main.h"
+#include "MainWindow.h"
+#include "receiver_sim.h"
+#include "shell_support.h"
+
+using zorvik::apptest::PtyPeer;
+
+namespace {
+
+void Feed(const std::string& body) {
+    std::string line = zorvik::apptest::Sentence(body);
+    line.resize(line.size() - 2);  // the reader cuts CR LF off
+    ParseNMEA(line.data());
+}
+
+ParseNMEAInfo LibraryRecord() {
+    ParseNMEAInfo info;
+    GetParseNMEAInfo(&info);
+    return info;
+}
+
+QColor Background(QLineEdit* edit) {
+    return edit->palette().color(QPalette::Base);
+}
+
+QColor ButtonFace() {
+    return QApplication::palette().color(QPalette::Button);
+}
+
+const QColor kGreen(207, 255, 207);
+
+// The library's flags and tables back to a quiet state between cases.
+void ClearRecordFlags() {
+    CMD_Clear_parse_rmc_done();
+    CMD_Clear_parse_gsv_done();
+    CMD_Clear_parse_gsa_done();
+    CMD_Clear_NMEA09_2ndCommmand_done();
+    ClearChStatus();
+}
+
+}  // namespace
+
+class TestLiveViewTick : public QObject {
+    Q_OBJECT
+
+    TMainMDIChild* view = nullptr;
+
+    void Tick() { MainForm->Timer1Timer(); }
+
+  private slots:
+    void initTestCase() {
+        zorvik::apptest::EnsureApplicationWindows();
+        view = MainMDIChild;
+        QVERIFY(view != nullptr);
+    }
+
+    void init() {
+        zorvik::apptest::ResetProgramState();
+        // Ticks are driven by hand in the unit-level cases.
+        MainForm->Timer1->stop();
+        ClearRecordFlags();
+        GetParseNMEAInfo(&StateCopy);
+    }
+
+    void cleanup() {
+        if (GetComPort_connected_Status() != 0) COM_Close();
+        zorvik::apptest::ResetProgramState();
+    }
+
+    void windowLayout() {
+        QCOMPARE(view->GroupBox1->geometry(), QRect(8, 8, 233, 97));
+        QCOMPARE(view->Edit20->geometry(), QRect(120, 11, 129, 30));
+        QCOMPARE(view->Image2->geometry(), QRect(40, 24, 252, 240));
+        QCOMPARE(view->Image1->geometry(), QRect(24, 24, 268, 257));
+        QVERIFY(!view->Image3->isVisible() && !view->Image3->isEnabled());
+        QCOMPARE(view->Edit18->text(), QString(" "));
+        QVERIFY(view->RadioButton1->isChecked());
+        QVERIFY(view->Edit1->isReadOnly() && view->Edit8->isReadOnly());
+        QCOMPARE(view->Button1->text(), QString("SV"));
+        QCOMPARE(view->GroupBox7->title(), QString(" Satellite Status"));
+        // The MDI frame around the view.
+        QWidget* frame = view->parentWidget();
+        QVERIFY(frame != nullptr);
+        QCOMPARE(frame->geometry(), QRect(0, 0, 700, 627));
+    }
+
+    void notConnected() {
+        PortName = "COM9";
+        BaudRateText = "4800";
+        view->setWindowTitle("something else");
+        for (QAction* a : {MainForm->Cold_Start, MainForm->LoadFW}) a->setEnabled(true);
+        Feed("GPRMC,095326.450,A,2503.5000,N,12130.5678,E,10.0,54.70,070709,,,A");
+        QCOMPARE(LibraryRecord().parse_rmc_done, 1);
+        Tick();
+        QCOMPARE(MainForm->StatusPanel0->text(), QString("Not Connected : COM9 / 4800 bps"));
+        QCOMPARE(view->windowTitle(), QString("Main Window   "));
+        for (QAction* a : {MainForm->Cold_Start, MainForm->Warm_Start, MainForm->Hot_Start,
+                           MainForm->SetNMEASentences1, MainForm->LoadFW})
+            QVERIFY(!a->isEnabled());
+        // The RMC flag is cleared on every tick, connected or not.
+        QCOMPARE(LibraryRecord().parse_rmc_done, 0);
+
+        PortName.clear();
+        BaudRateText.clear();
+        Tick();
+        QCOMPARE(MainForm->StatusPanel0->text(), QString("Not Connected :  /  bps"));
+    }
+
+    void navigationFields() {
+        PtyPeer peer;
+        PortName = peer.port();
+        BaudRateText = "9600";
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        Feed("GPGSA,A,3,17,03,,,,,,,,,,,2.0,1.04,1.7");
+        Feed("GPGGA,095326.450,2503.5000,N,12130.5678,E,1,08,1.0,123.45,M,0.0,M,,");
+        Feed("GPRMC,095326.450,A,2503.5000,N,12130.5678,E,10.0,54.70,070709,,,A");
+        const QString edit8_before = view->Edit8->text();
+        Tick();
+        QCOMPARE(MainForm->StatusPanel0->text(), "Connected : " + peer.port() + " / 9600 bps");
+        // (Hidden actions never report enabled; the visible ones show it.)
+        QVERIFY(MainForm->Cold_Start->isEnabled() && MainForm->Hot_Start->isEnabled());
+        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 27"));
+        QCOMPARE(view->Edit2->text(), QString("     07/07/2009"));
+        QCOMPARE(view->Edit3->text(), QString("   25"));
+        QCOMPARE(view->Edit20->text(), QString("03'29.999\" N"));
+        QCOMPARE(view->Edit4->text(), QString(" 121"));
+        QCOMPARE(view->Edit21->text(), QString("30'34.030\" E"));
+        QCOMPARE(view->Edit14->text(), QString("  18.5"));
+        QCOMPARE(view->Edit15->text(), QString(" 54.7"));
+        QCOMPARE(view->Edit13->text(), QString("         123.5"));
+        QCOMPARE(view->Edit16->text(), QString(" 1.0"));
+        QCOMPARE(view->Edit17->text(), QString(" 1.7"));
+        QCOMPARE(view->Edit18->text(), QString(" Valid "));
+        QCOMPARE(view->Edit19->text(), QString(" 3D "));
+        for (QLineEdit* e : view->ValidityEdits()) QCOMPARE(Background(e), kGreen);
+        QCOMPARE(Background(view->Edit8), ButtonFace());
+        QCOMPARE(view->Edit8->text(), edit8_before);
+
+        // An invalid fix: colours back, numbers still shown.
+        Feed("GPRMC,095327.450,V,2503.5000,N,12130.5678,E,,54.70,070709,,,N");
+        Tick();
+        QCOMPARE(view->Edit18->text(), QString(" Invalid "));
+        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 28"));
+        QCOMPARE(view->Edit14->text(), QString("  0.0"));
+        for (QLineEdit* e : view->ValidityEdits()) QCOMPARE(Background(e), ButtonFace());
+
+        // Without a new RMC nothing is rewritten.
+        view->Edit1->setText("untouched");
+        Tick();
+        QCOMPARE(view->Edit1->text(), QString("untouched"));
+    }
+
+    void dopFollowsOnlyANewRmc() {
+        PtyPeer peer;
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        Feed("GPGSA,A,3,17,03,,,,,,,,,,,2.0,1.0,1.7");
+        Feed("GPRMC,101010.000,A,2503.5000,N,12130.5678,E,0.0,0.0,070709,,,A");
+        Tick();
+        QCOMPARE(view->Edit16->text(), QString(" 1.0"));
+        Feed("GPGSA,A,3,17,03,,,,,,,,,,,3.0,2.5,2.2");
+        Tick();
+        QCOMPARE(view->Edit16->text(), QString(" 1.0"));
+        QCOMPARE(view->Edit17->text(), QString(" 1.7"));
+        Feed("GPRMC,101011.000,A,2503.5000,N,12130.5678,E,0.0,0.0,070709,,,A");
+        Tick();
+        QCOMPARE(view->Edit16->text(), QString(" 2.5"));
+        QCOMPARE(view->Edit17->text(), QString(" 2.2"));
+    }
+
+    void fixModes_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("edit19");
+        QTest::newRow("none") << "1"
+                              << " Invalid ";
+        QTest::newRow("2D") << "2"
+                            << " 2D ";
+        QTest::newRow("3D") << "3"
+                            << " 3D ";
+    }
+    void fixModes() {
+        QFETCH(QString, mode);
+        QFETCH(QString, edit19);
+        PtyPeer peer;
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        Feed(("GPGSA,A," + mode + ",17,03,,,,,,,,,,,2.0,1.0,1.7").toStdString());
+        Feed("GPRMC,101010.000,A,2503.5000,N,12130.5678,E,0.0,0.0,070709,,,A");
+        Tick();
+        QCOMPARE(view->Edit19->text(), edit19);
+        if (mode == "1") {
+            // Replaces what the RMC of the same tick wrote.
+            QCOMPARE(view->Edit3->text(), QString("     0"));
+            QCOMPARE(view->Edit4->text(), QString("     0"));
+            QCOMPARE(view->Edit20->text(), QString("0'0.0"));
+            QCOMPARE(view->Edit21->text(), QString("0'0.0"));
+        } else {
+            QCOMPARE(view->Edit3->text(), QString("   25"));
+        }
+    }
+
+    void captions() {
+        PtyPeer peer;
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        VersionCaptionShown = CustomerCaptionShown = 0;
+        Feed("PKVX100,KVX1612,20260112,01,05,0,0,02,10,A3B7X");
+        Feed("PKVX28,01,CUST-7,");
+        Tick();
+        // Both arrive in one tick: the customer caption is the one that stays.
+        QCOMPARE(view->windowTitle(), QString("Main Window  Customer FW Version : CUST-7"));
+        QCOMPARE(VersionCaptionShown, 1);
+        QCOMPARE(CustomerCaptionShown, 1);
+        Tick();
+        QCOMPARE(view->windowTitle(), QString("Main Window  Customer FW Version : CUST-7"));
+        // A restart clears the version flag: the next tick writes it again.
+        VersionCaptionShown = 0;
+        Tick();
+        QCOMPARE(
+            view->windowTitle(),
+            QString("Main Window   [ F/W Ver: 1.5 ]  [ Kernel Ver: 2.10 ]  [ FSA Ver: A3B7 ]"));
+        Feed("PKVX100,KVX1612,20260112,xx,05,0,0,02,10,A3B7X");
+        VersionCaptionShown = 0;
+        Tick();
+        QVERIFY(view->windowTitle().startsWith("Main Window   [ F/W Ver: 0.5 ]"));
+    }
+
+    void endOfBaudRateChange() {
+        PtyPeer peer;
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        MainForm->Timer1->start();
+        Feed("PKVX200,9,1");
+        QCOMPARE(LibraryRecord().NMEA09_2ndCommmand_done, 1);
+        Feed("GPRMC,121212.000,A,2503.5000,N,12130.5678,E,0.0,0.0,070709,,,A");
+        Tick();
+        QCOMPARE(GetComPort_connected_Status(), 0);
+        QVERIFY(!MainForm->Timer1->isActive());
+        QVERIFY(MainForm->Timer2->isActive());
+        QCOMPARE(LibraryRecord().NMEA09_2ndCommmand_done, 0);
+        // The rest of the tick still ran.
+        QCOMPARE(view->Edit1->text(), QString("     12 : 12 : 12"));
+        MainForm->Timer2->stop();
+    }
+
+    void ttffResult() {
+        // Not connected: the copy still carries the library's flag.
+        Feed("PKVX119,123.45");
+        GetParseNMEAInfo(&StateCopy);
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("123.4"));
+        QCOMPARE(LibraryRecord().parse_ttff_done, 1);  // the library's flag stays
+        Feed("PKVX119,abc");
+        // Not connected, the tick works on the copy its last step took: the
+        // old value once more, the new one at the tick after.
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("123.4"));
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("0.0"));
+    }
+
+    void chartAndSkyRedrawWithFreshStatuses() {
+        PtyPeer peer;
+        QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);
+        view->DrawEmptyChannelChart();
+        view->DrawSkyBackground();
+        const QImage empty_chart = view->Image2->picture();
+        const QImage bare_sky = view->Image1->picture();
+        Feed("GPGSV,1,1,02,17,90,000,45,40,,,30");
+        Tick();  // GSV alone: no drawing
+        QCOMPARE(view->Image2->picture(), empty_chart);
+        Feed("GPGSA,A,3,17,,,,,,,,,,,,2.0,1.0,1.7");
+        Tick();
+        const QImage chart = view->Image2->picture();
+        // Each satellite is drawn with the status derived for this very table.
+        QCOMPARE(chart.pixelColor(1, ChannelChart::kBaseline + 1), StateColors(3));
+        QCOMPARE(chart.pixelColor(22, ChannelChart::kBaseline + 1), StateColors(2));
+        const QImage sky = view->Image1->picture();
+        QCOMPARE(sky.pixelColor(126, 132), StateColors(3));  // PRN 17 at the zenith
+        QVERIFY(sky != bare_sky);
+        const ParseNMEAInfo lib = LibraryRecord();
+        QCOMPARE(lib.parse_gsv_done, 0);
+        QCOMPARE(lib.parse_gsa_done, 0);
+        // No new sentences: the pictures stay.
+        Tick();
+        QCOMPARE(view->Image2->picture(), chart);
+    }
+
+    // ---- Against the receiver simulator ------------------------------------
+
+    void liveFixFromTheSimulator() {
+        for (QLineEdit* e : view->ValidityEdits()) e->setText("stale");
+        ReceiverSim sim({"--time-scale", "0.2"});
+        MainForm->Timer1->start();
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QCOMPARE(GetComPort_connected_Status(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit19->text(), QString(" 3D "), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit18->text(), QString(" Valid "), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Background(view->Edit3), kGreen, 5000);
+        // The simulator's position: 47.3 to 47.5 N, 8.4 to 8.6 E. The first RMC
+        // after the fix may still have met the old fix mode, so wait for the next.
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit3->text(), QString("   47"), 5000);
+        QCOMPARE(view->Edit4->text(), QString(" 08"));
+        QVERIFY(view->Edit20->text().endsWith("\" N"));
+        QVERIFY(view->Edit21->text().endsWith("\" E"));
+        QVERIFY(QRegularExpression("^\\d\\d'\\d\\d\\.\\d\\d\\d\" N$")
+                    .match(view->Edit20->text())
+                    .hasMatch());
+        // Its time is the machine's UTC.
+        const QRegularExpression time_format("^     (\\d\\d) : (\\d\\d) : (\\d\\d)$");
+        const auto m = time_format.match(view->Edit1->text());
+        QVERIFY2(m.hasMatch(), qPrintable(view->Edit1->text()));
+        const std::time_t now = std::time(nullptr);
+        std::tm utc{};
+        gmtime_r(&now, &utc);
+        const int shown =
+            m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toInt();
+        const int actual = utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec;
+        const int diff = std::abs(shown - actual);
+        QVERIFY2(diff < 10 || diff > 86390, qPrintable(view->Edit1->text()));
+        QCOMPARE(view->Edit2->text(), QString("     %1/%2/20%3")
+                                          .arg(utc.tm_mon + 1, 2, 10, QChar('0'))
+                                          .arg(utc.tm_mday, 2, 10, QChar('0'))
+                                          .arg(utc.tm_year % 100, 2, 10, QChar('0')));
+        QCOMPARE(MainForm->StatusPanel0->text(), "Connected : " + PortName + " / 9600 bps");
+        // Chart and sky plot were drawn from the simulator's satellites.
+        QTRY_VERIFY_WITH_TIMEOUT(view->Image2->picture() != ChannelChart::RenderEmpty(), 5000);
+        MainForm->ToolButton1Click();
+    }
+
+    void ttffTestAgainstTheSimulator() {
+        ReceiverSim sim({"--time-scale", "0.2"});
+        MainForm->Timer1->start();
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QVERIFY(view->SpeedButton2->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit19->text(), QString(" 3D "), 30000);
+
+        view->RadioButton2->setChecked(true);  // "Hot Start", the middle button
+        QTest::mouseClick(view->SpeedButton2, Qt::LeftButton);
+        QVERIFY(sim.wait_for_report("PKVX02,8", 5000));
+        QCOMPARE(sim.count_reports("warm-start"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("\"ttff\"") >= 1, 15000);
+        auto last_ttff = [&] {
+            QString value;
+            const QRegularExpression re("\"seconds\":([0-9.]+)");
+            for (const auto& line : sim.report_lines()) {
+                const auto m = re.match(QString::fromStdString(line));
+                if (line.find("\"ttff\"") != std::string::npos && m.hasMatch())
+                    value = m.captured(1);
+            }
+            return QString::fromStdString(
+                DisplayFormats::OneDecimalText(static_cast<double>(value.toFloat())));
+        };
+        const QString first = last_ttff();
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit8->text(), first, 3000);
+
+        // A second test: the first result stays until the receiver reports anew.
+        view->RadioButton3->setChecked(true);
+        QTest::mouseClick(view->SpeedButton2, Qt::LeftButton);
+        QVERIFY(sim.wait_for_report("warm-start", 5000));
+        QTest::qWait(1200);
+        if (sim.count_reports("\"ttff\"") < 2) QCOMPARE(view->Edit8->text(), first);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("\"ttff\"") >= 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit8->text(), last_ttff(), 3000);
+        MainForm->ToolButton1Click();
+        view->RadioButton1->setChecked(true);
+    }
+};
+
+QTEST_MAIN(TestLiveViewTick)
+#include "test_live_view_tick.moc"
