@@ -103,6 +103,9 @@ class TestFWUpdate : public QObject {
     QTemporaryDir dir_;
     std::unique_ptr<ReceiverSim> sim_;
     QStringList statuses_;
+    // Answers every message box (OK unless a test says otherwise) so that an
+    // unexpected one fails the test instead of blocking it.
+    std::unique_ptr<MessageBoxAnswerer> boxes_;
 
     void StartSim(std::vector<std::string> args = {}) {
         args.push_back("--time-scale");
@@ -147,6 +150,7 @@ class TestFWUpdate : public QObject {
     }
 
     void init() {
+        boxes_ = std::make_unique<MessageBoxAnswerer>();
         form()->show();
         form()->Edit4->setText("5000");
         form()->Label1->clear();
@@ -163,6 +167,7 @@ class TestFWUpdate : public QObject {
         if (GetComPort_connected_Status()) MainForm->ToolButton1Click();
         QTest::qWait(200);
         sim_.reset();
+        boxes_.reset();
     }
 
     void controlsAtStart() {
@@ -222,7 +227,7 @@ class TestFWUpdate : public QObject {
         PortName.clear();
         BaudRateText = "9600";
 
-        MessageBoxAnswerer answerer;
+        auto& answerer = *boxes_;
         Start(radios[kind], edits[kind], file);
         QCOMPARE(f->ComboBox2->currentIndex(), kind);
         if (!message.isEmpty()) {
@@ -286,7 +291,7 @@ class TestFWUpdate : public QObject {
         StartSim();
         auto* f = form();
         // Not a multiple of 1024, so the last block is padded.
-        const QByteArray image = Pattern(481280 + 700 - 1024);
+        const QByteArray image = Pattern(481280 + 700);
         const QString file = WriteFile("firmware.bin", image);
         Start(f->RadioButton1, f->Edit3, file);
         QVERIFY(f->Worker());
@@ -301,19 +306,18 @@ class TestFWUpdate : public QObject {
         QCOMPARE(BaudRateText, QString("9600"));
         QVERIFY(!f->Timer1->isActive());
 
-        // The programming sentence went out twice at the NMEA rate before the
-        // port moved to 115200.
-        const auto lines = sim_->report_lines();
-        int prog_before_baud = 0;
-        bool saw_loader_rate = false;
-        for (const std::string& line : lines) {
-            if (line.find("\"event\":\"baud\",\"rate\":115200") != std::string::npos)
-                saw_loader_rate = true;
-            if (!saw_loader_rate && line.find("PKVX11,1,0,6,2,0") != std::string::npos)
-                ++prog_before_baud;
+        // The programming sentence went out twice, both received before the
+        // boot loader saw the port at 115200 and began to erase.
+        int prog_before_erase = 0;
+        bool erasing = false;
+        for (const std::string& line : sim_->report_lines()) {
+            if (line.find("\"state\":\"erasing\"") != std::string::npos) erasing = true;
+            if (!erasing && line.find("PKVX11,1,0,6,2,0*") != std::string::npos &&
+                line.find("\"ok\":true") != std::string::npos)
+                ++prog_before_erase;
         }
-        QVERIFY(saw_loader_rate);
-        QCOMPARE(prog_before_baud, 2);
+        QVERIFY(erasing);
+        QCOMPARE(prog_before_erase, 2);
 
         QVERIFY(WaitReport(*sim_, "\"image\"", 5000));
         QFile received(QString::fromStdString(sim_->image_path()));
@@ -361,7 +365,7 @@ class TestFWUpdate : public QObject {
     }
 
     void closeIdleClosesDialog() {
-        MessageBoxAnswerer answerer;
+        auto& answerer = *boxes_;
         form()->Button1Click();
         QVERIFY(!form()->isVisible());
         QVERIFY(answerer.seen().isEmpty());
@@ -373,7 +377,8 @@ class TestFWUpdate : public QObject {
         f->Edit4->setText("3000");
         Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", Pattern(8192)));
         QVERIFY(WaitStatus("Flash is being erased...", 5000));
-        MessageBoxAnswerer answerer(QMessageBox::Cancel);
+        auto& answerer = *boxes_;
+        answerer.SetAnswer(QMessageBox::Cancel);
         f->Button1Click();
         QCOMPARE(answerer.seen().size(), 1);
         QCOMPARE(answerer.seen()[0].caption, QString("Warning"));
@@ -411,7 +416,7 @@ class TestFWUpdate : public QObject {
         }
         QPointer<FWUpdateThread> worker = f->Worker();
         QVERIFY(worker);
-        MessageBoxAnswerer answerer(QMessageBox::Ok);
+        auto& answerer = *boxes_;
         QElapsedTimer clock;
         clock.start();
         f->Button1Click();
@@ -439,8 +444,13 @@ class TestFWUpdate : public QObject {
         QTimer picker;
         connect(&picker, &QTimer::timeout, this, [&] {
             if (!f->OpenDialog2->isVisible()) return;
+            // The dialog needs a moment to take the selection in before OK.
             if (round == 0) {
-                f->OpenDialog2->selectFile(file);
+                if (auto* name = f->OpenDialog2->findChild<QLineEdit*>("fileNameEdit"))
+                    name->setText(file);
+            } else if (round < 6) {
+                // wait
+            } else if (round == 6) {
                 static_cast<QDialog*>(f->OpenDialog2)->accept();
             } else {
                 static_cast<QDialog*>(f->OpenDialog2)->reject();
@@ -453,7 +463,7 @@ class TestFWUpdate : public QObject {
                  QFileInfo(file).canonicalFilePath());
         f->Edit2->setText("typed.bin");
         f->Button4Click();
-        QCOMPARE(round, 2);
+        QCOMPARE(round, 8);
         QCOMPARE(QFileInfo(f->Edit2->text()).canonicalFilePath(),
                  QFileInfo(file).canonicalFilePath());
     }
