@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "ZorvikDll.h"
 #include "ephemeris_fixtures.h"
@@ -207,6 +208,25 @@ TEST_F(UpdateLTETest, MalformedByteCountsEndTheScan) {
     EXPECT_EQ(upload(file, sent), 0);
     EXPECT_TRUE(sent.empty());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+// The reader thread keeps parsing while an upload reads the clock (run under
+// ThreadSanitizer as well).
+TEST_F(UpdateLTETest, ReaderThreadParsesDuringTheUpload) {
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            feed_rmc(2000, 1, 1, 0, 0, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    Bytes sent;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(upload(long_term_file(consecutive(kComputerNow, 1)), sent), 1);
+        EXPECT_EQ(sent, concat(kSecond));
+    }
+    done = true;
+    reader.join();
 }
 
 }  // namespace
