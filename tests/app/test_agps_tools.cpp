@@ -226,16 +226,6 @@ class TestAgpsTools : public QObject {
         SetAgpsTimeoutForTesting(0);
     }
 
-    void requestAddressIsExact() {
-        SetAgpsHostForTesting("http://agps.example:8080/");
-        QCOMPARE(AgpsRequestAddress(AgpsKind::BE),
-                 QString("http://agps.example:8080/?RQ=USR(9387,c7d41a09-5e3b-4f21-9a8c-"
-                         "3b6e0d2f71a4,630418275,());BE(BE,VBI::Ephemeris);"));
-        QCOMPARE(AgpsRequestPath(AgpsKind::LTE),
-                 QString("/?RQ=USR(9387,c7d41a09-5e3b-4f21-9a8c-3b6e0d2f71a4,630418275,());"
-                         "LE(LE,VBI::Ephemeris,120,4);"));
-    }
-
     // With the server answering: the frames the receiver took in VBI mode
     // are the valid frames of the downloaded file.
     void uploadFromServer_data() {

@@ -170,23 +170,6 @@ class TestFWUpdate : public QObject {
         boxes_.reset();
     }
 
-    void controlsAtStart() {
-        auto* f = form();
-        QCOMPARE(f->windowTitle(), QString("DwonLoad FW"));
-        QCOMPARE(f->ComboBox1->count(), 1);
-        QCOMPARE(f->ComboBox1->currentText(), QString("XModem-1K"));
-        QCOMPARE(f->ComboBox2->count(), 4);
-        QCOMPARE(f->ComboBox2->itemText(3), QString("All Image"));
-        QVERIFY(!f->ComboBox2->isEnabled());
-        QVERIFY(!f->GroupBox3->isEnabled());
-        QVERIFY(f->RadioButton1->isChecked());
-        QCOMPARE(f->Label2->text(), QString("0%"));
-        QCOMPARE(f->Timer1->interval(), 200);
-        QVERIFY(!f->Timer1->isActive());
-        QCOMPARE(f->OpenDialog1->nameFilters(),
-                 QStringList({"Binary Files (*.bin)", "All Files (*.*)"}));
-    }
-
     // Start's file check: refused files give the kind's message and leave the
     // dialog idle; accepted ones start a run, which here fails at the open
     // because no port is chosen.
