@@ -281,7 +281,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     Image3 = MakeImage(GroupBox7, "Image3", QRect(24, 24, 268, 257));
     Image3->setEnabled(false);
     Image3->setVisible(false);
-    Image3->setPicture(SkyPlot::RenderBackground());
+    Image3->setPicture(SkyPlot::Template());
 
     ReportDrawingFailure = [this](const QString& message) {
         QMessageBox::information(this, QCoreApplication::applicationName(), message,
@@ -332,7 +332,7 @@ void TMainMDIChild::DrawEmptyChannelChart() {
 }
 
 void TMainMDIChild::DrawSkyBackground() {
-    const QImage sky = SkyPlot::RenderBackground();
+    const QImage sky = SkyPlot::RenderBackground(Image3->picture());
     if (sky.isNull()) {
         Report("Could display bitmap(Sat)");
         return;
@@ -365,7 +365,7 @@ void TMainMDIChild::DrawChannelChart() {
 }
 
 void TMainMDIChild::DrawSkyPlot() {
-    const QImage sky = SkyPlot::Render(StateCopy);
+    const QImage sky = SkyPlot::Render(StateCopy, Image3->picture());
     if (sky.isNull()) {
         if (!sky_failure_reported_) Report("Could display bitmap(Sat)");
         sky_failure_reported_ = true;

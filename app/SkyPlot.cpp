@@ -19,19 +19,29 @@ void EnsureAssets() {
     (void)registered;
 }
 
-QImage RenderBackground() {
+QImage LoadTemplate() {
     EnsureAssets();
     QFile file(TemplatePath);
     if (!file.open(QIODevice::ReadOnly)) return QImage();
-    // The picture is loaded from its bytes into a new bitmap, so each drawing
-    // owns its copy and the template itself is never drawn on.
     QImage image;
     if (!image.loadFromData(file.readAll())) return QImage();
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QImage Render(const ParseNMEAInfo& info) {
-    QImage image = RenderBackground();
+const QImage& Template() {
+    static const QImage decoded = LoadTemplate();
+    return decoded;
+}
+
+QImage RenderBackground(const QImage& sky_template) {
+    if (sky_template.isNull()) return QImage();
+    // Implicitly shared: the first painter on the result detaches it, so the
+    // template itself is never drawn on.
+    return sky_template.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage Render(const ParseNMEAInfo& info, const QImage& sky_template) {
+    QImage image = RenderBackground(sky_template);
     if (image.isNull()) return image;
     QPainter painter(&image);
     painter.setFont(ChannelChart::BitmapFont());

@@ -145,16 +145,23 @@ class TestSkyPlot : public QObject {
         // A missing template: the message, and the picture stays as it was.
         const QString path = SkyPlot::TemplatePath;
         SkyPlot::TemplatePath = "/nonexistent/sky.png";
+        QVERIFY(SkyPlot::LoadTemplate().isNull());
+        SkyPlot::TemplatePath = path;
+        view->Image3->setPicture(SkyPlot::LoadTemplate());
+        view->DrawSkyBackground();
+        QCOMPARE(reported, QStringList{});
+        view->Image3->setPicture(QImage());
         view->DrawSkyBackground();
         QCOMPARE(reported, QStringList{"Could display bitmap(Sat)"});
         view->DrawSkyPlot();
         view->DrawSkyPlot();  // a run of failures is reported once
         QCOMPARE(reported.size(), 2);
         QCOMPARE(reported.last(), QString("Could display bitmap(Sat)"));
-        QCOMPARE(view->Image1->picture(), plotted);
-        SkyPlot::TemplatePath = path;
+        QCOMPARE(view->Image1->picture(), SkyPlot::Template());  // the last good picture
+        view->Image3->setPicture(SkyPlot::Template());
         view->DrawSkyBackground();
         QCOMPARE(reported.size(), 2);
+        QCOMPARE(view->Image1->picture(), SkyPlot::Template());
         view->ReportDrawingFailure = saved;
         std::memset(&StateCopy, 0, sizeof StateCopy);
     }
