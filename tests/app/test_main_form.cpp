@@ -22,6 +22,7 @@
 #include "Unit11.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
+#include "receiver_sim.h"
 #include "shell_support.h"
 
 using zorvik::apptest::PtyPeer;
@@ -305,6 +306,61 @@ class TestMainForm : public QObject {
         pty->write(zorvik::apptest::Sentence("GPRMC,2"));
         QTRY_COMPARE_WITH_TIMEOUT(Terminal->LineCount(), 1, 5000);
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
+    }
+
+    // Against the simulator: from 9600 the program asks for 115200, the
+    // receiver acknowledges, the program closes, reopens at 115200 through
+    // Timer2, and sentences keep arriving.
+    void baudRateChangeEndToEnd() {
+        ReceiverSim sim({"--baud", "9600"});
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QVERIFY(GetComPort_connected_Status() != 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->LineCount() >= 3, 10000);
+
+        SetComboText(BaudRateForm->ComBox1, "115200");
+        BaudRateForm->Button1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("\"rate\":115200") > 0, 10000);
+        // Timer2Timer shows the new rate in the COM setup dialog when it reopens.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ComPortForm->ComboBox2->currentText() == "115200" && GetComPort_connected_Status() != 0,
+            15000);
+        QVERIFY(!MainForm->Timer2->isActive());
+        QVERIFY(MainForm->Timer1->isActive());
+        QCOMPARE(BaudRateText, QString("115200"));
+        QCOMPARE(ComPortForm->ComboBox2->currentText(), QString("115200"));
+        Terminal->Clear();
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->LineCount() >= 4, 10000);
+        QVERIFY(Terminal->Memo1->toPlainText().contains("$GPRMC,"));
+        QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
+        SetComboText(BaudRateForm->ComBox1, "9600");
+        SetComboText(ComPortForm->ComboBox2, "9600");
+    }
+
+    // The restart commands and version queries reach the receiver, and its
+    // answers come back through the reader into the live view's flags.
+    void commandsReachReceiver() {
+        ReceiverSim sim({"--time-scale", "0.05"});
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QVERIFY(GetComPort_connected_Status() != 0);
+
+        MainForm->Cold_Start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("$PKVX02,5C*") > 0, 5000);
+        MainForm->Warm_Start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("$PKVX02,48*") > 0, 5000);
+        MainForm->Hot_Start->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("$PKVX02,8*") > 0, 5000);
+
+        MainForm->ToolButton10Click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("$PKVX28,00*") > 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(CustomerCaptionShown, 1, 10000);
+        MainForm->ToolButton10Click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("$PKVX14,8*") > 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(VersionCaptionShown, 1, 10000);
+        QVERIFY(Terminal->Memo1->toPlainText().contains("$PKVX100,"));
     }
 };
 
