@@ -130,19 +130,30 @@ qsizetype FirstLineEnd(const QByteArray& d) {
     return i >= 0 && i < 18 ? i : 18;
 }
 
+// A decimal number at the start of text: blanks, an optional sign, digits.
+qint64 LeadingNumber(const QByteArray& text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    qint64 value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
 QStringList ValidFrames(AgpsKind kind, const QByteArray& d) {
     const qsizetype i = FirstLineEnd(d);
     if (kind == AgpsKind::BE) return FramesFrom(d, i, d.size());
-    // Long-term file: the record whose four hours hold the current time.
-    const quint32 now = static_cast<quint32>(QDateTime::currentSecsSinceEpoch() + 11);
+    // Long-term file: the frames of the record whose four hours hold the current time.
+    const qint64 now = QDateTime::currentSecsSinceEpoch() + 11;
     qsizetype r = i + 1;
     while (r + 27 <= d.size()) {
-        const quint32 t = d.mid(r, 10).trimmed().toUInt();
-        const int count = d.mid(r + 22, 6).trimmed().split(' ').first().toInt();
-        const int header = count > 999 ? 28 : 27;
-        if (t <= now && now <= t + 14400)
-            return FramesFrom(d, r, qMin<qsizetype>(r + count, d.size()));
-        r += count + header;
+        const qint64 t = LeadingNumber(d.mid(r, 12));
+        const qint64 count = LeadingNumber(d.mid(r + 22, 8));
+        const qsizetype end = r + (count > 999 ? 28 : 27) + count;
+        if (t <= now && now <= t + 14400) return FramesFrom(d, r, qMin<qsizetype>(end, d.size()));
+        r = end;
     }
     return {};
 }
@@ -246,7 +257,11 @@ class TestAgpsTools : public QObject {
         QVERIFY(file.size() >= (lte ? 1024 : 2048));
         QCOMPARE(shown.after_start, QString(lte ? "LTE File update OK!" : "BE file update OK!"));
 
-        QVERIFY(WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000));
+        if (!WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000)) {
+            for (const std::string& line : sim_->report_lines())
+                if (line.find("\"frame\"") == std::string::npos) qWarning("%s", line.c_str());
+            QFAIL("the receiver was not switched back to NMEA input");
+        }
         const QStringList expected = ValidFrames(kind, file);
         QVERIFY(!expected.isEmpty());
         QCOMPARE(RecordedFrames(), expected);
