@@ -290,9 +290,15 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
 }
 
 void TMainMDIChild::PlaceInFrame() {
-    if (auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget())) {
-        frame->setGeometry(0, 0, 700, 627);
-    }
+    auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    if (frame == nullptr) return;
+    // 700 x 627 outside is a 698 x 596 client inside the thin borders and
+    // caption of the original frame. This frame is sized from its own borders
+    // instead, so that the client keeps its 698 x 596 and nothing is cut off.
+    const QMargins m = frame->contentsMargins();
+    const int width = 698 + m.left() + m.right();
+    const int height = 596 + m.top() + m.bottom();
+    frame->setGeometry(0, 0, width, height);
 }
 
 bool TMainMDIChild::event(QEvent* e) {
