@@ -19,3 +19,8 @@ if(ZORVIK_SYSTEM_PYTHON)
   set_tests_properties(agps_server PROPERTIES LABELS "system" TIMEOUT 120
     ENVIRONMENT "ZORVIK_AGPS_SERVER=${PROJECT_SOURCE_DIR}/tools/agps-server/agps_server.py")
 endif()
+
+# The simulator's own units, tested against hand-made bytes.
+if(TARGET test_sim_units AND TARGET receiver_sim_core)
+  target_link_libraries(test_sim_units PRIVATE receiver_sim_core)
+endif()
