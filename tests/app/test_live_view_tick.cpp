@@ -139,8 +139,9 @@ class TestLiveViewTick : public QObject {
         const QString edit8_before = view->Edit8->text();
         Tick();
         QCOMPARE(MainForm->StatusPanel0->text(), "Connected : " + peer.port() + " / 9600 bps");
-        // (Hidden actions never report enabled; the visible ones show it.)
-        QVERIFY(MainForm->Cold_Start->isEnabled() && MainForm->Hot_Start->isEnabled());
+        for (QAction* a : {MainForm->Cold_Start, MainForm->Warm_Start, MainForm->Hot_Start,
+                           MainForm->SetNMEASentences1, MainForm->LoadFW})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
         QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 27"));
         QCOMPARE(view->Edit2->text(), QString("     07/07/2009"));
         QCOMPARE(view->Edit3->text(), QString("   25"));
