@@ -5,7 +5,6 @@
 #include <QList>
 #include <QPointer>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -14,46 +13,6 @@
 #include "Unit12.h"
 #include "ZorvikDll.h"
 #include "serial_port.h"
-
-#if !defined(_WIN32)
-#include <poll.h>
-#endif
-
-// ---- LineAssembler ----------------------------------------------------------
-
-LineAssembler::Result LineAssembler::feed(std::uint8_t byte) {
-    if (byte == '$') {
-        started_ = 1;
-        length_ = 0;
-    }
-    if (!started_) return Result::None;
-    if (length_ >= kCapacity) {
-        // Over-long line: drop it whole, so that a later reader starts clean at
-        // the next '$' instead of showing the line's tail as a sentence.
-        reset();
-        return Result::Overflow;
-    }
-    buffer_[length_++] = static_cast<char>(byte);
-    if (byte == '\n' && length_ >= 3) {
-        buffer_[length_] = 0;
-        buffer_[length_ - 1] = 0;
-        buffer_[length_ - 2] = 0;
-        started_ = 0;
-        length_ = 0;
-        return Result::Line;
-    }
-    return Result::None;
-}
-
-void LineAssembler::release_line() {
-    std::memset(buffer_, 0, kCapacity);
-}
-
-void LineAssembler::reset() {
-    std::memset(buffer_, 0, sizeof buffer_);
-    length_ = 0;
-    started_ = 0;
-}
 
 // ---- Module-wide reader state ----------------------------------------------
 
@@ -79,29 +38,6 @@ QList<QPointer<UartThread>>& all_readers() {
 // that failed at once) waits this long, so that an idle reader costs no CPU.
 constexpr unsigned long kIdleWaitMs = 15;
 constexpr std::size_t kQueueLimit = 1024;
-constexpr int kReadTimeoutMs = 100;
-
-enum class Readiness { Readable, Timeout, Broken };
-
-// Waits up to one read time-out for input before a read from an empty queue.
-// The main window may close the port between the reader's status check and
-// its read, and on POSIX the next open in the process (a new thread's wake-up
-// descriptor, say) reuses the number at once; a plain read on such a
-// descriptor could block for ever, a poll cannot.
-Readiness WaitReadable(zorvik::serial::Handle handle) {
-#if defined(_WIN32)
-    (void)handle;
-    return Readiness::Readable;
-#else
-    if (handle < 0) return Readiness::Broken;
-    pollfd p{static_cast<int>(handle), POLLIN, 0};
-    const int n = ::poll(&p, 1, kReadTimeoutMs);
-    if (n == 0) return Readiness::Timeout;
-    if (n < 0) return errno == EINTR ? Readiness::Timeout : Readiness::Broken;
-    if (p.revents & POLLIN) return Readiness::Readable;
-    return Readiness::Broken;  // hung up, error or not open
-#endif
-}
 
 }  // namespace
 
@@ -174,38 +110,25 @@ void UartThread::run() {
     // the port but did not process are the next reader's.
 
     using Clock = std::chrono::steady_clock;
-    std::size_t queued = 0;  // bytes waiting after the previous read
     while (!isInterruptionRequested()) {
         if (GetComPort_connected_Status() != 1 || download_running.load() != 0) {
             // Bytes buffered from a handle that may be closed or in other use.
             g_bytes.reset();
-            queued = 0;
             msleep(kIdleWaitMs);
             continue;
         }
         const zorvik::serial::Handle handle = PortHandle.load();
-        if (queued == 0) queued = g_bytes.waiting(handle);
-        if (queued == 0) {
-            const Readiness ready = WaitReadable(handle);
-            if (ready == Readiness::Timeout) continue;
-            if (ready == Readiness::Broken) {
-                msleep(kIdleWaitMs);
-                continue;
-            }
-        }
         std::uint8_t byte = 0;
         const auto before = Clock::now();
         const int got = g_bytes.read_byte(handle, byte);
-        queued = g_bytes.waiting(handle);
-        if (queued > kQueueLimit) {
+        // The driver queue is looked at once per buffer refill rather than per
+        // byte: a system call per byte would cost several per cent of a core.
+        if (g_bytes.buffered() == 0 && g_bytes.waiting(handle) > kQueueLimit)
             g_bytes.purge(handle, zorvik::serial::kPurgeAll);
-            queued = 0;
-        }
         if (got != 1) {
             // A time-out takes 100 ms; a read that fails at once (a port that
             // went away) must not turn this loop into a busy wait.
             if (Clock::now() - before < std::chrono::milliseconds(5)) msleep(kIdleWaitMs);
-            queued = 0;
             continue;
         }
         const LineAssembler::Result result = g_line.feed(byte);

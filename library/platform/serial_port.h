@@ -66,14 +66,16 @@ std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_leng
 // One-byte reads served from a small buffer that one system call fills with
 // whatever is waiting; its waiting count includes the buffer; purge empties it.
 class ByteReader {
-public:
+  public:
     // 1 with a byte in out, 0 when nothing arrived within the read time-out, -1 on error.
     int read_byte(Handle h, std::uint8_t& out);
     std::size_t waiting(Handle h);
+    // Bytes already read from the port and not yet handed out (no system call).
+    std::size_t buffered() const { return len_ - pos_; }
     void purge(Handle h, unsigned flags);
     void reset() { pos_ = len_ = 0; }
 
-private:
+  private:
     void bind(Handle h);
     Handle bound_ = kInvalidHandle;
     std::uint8_t buf_[256] = {};
