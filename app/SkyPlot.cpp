@@ -50,6 +50,9 @@ QImage Render(const ParseNMEAInfo& info, const QImage& sky_template) {
         int x = 0;
         int y = 0;
         GetSAT_Pos(info.sv_elevation[i], info.sv_azimuth[i], &x, &y);
+        // Far off the bitmap (a malformed elevation): nothing would show, and
+        // the label offsets must not overflow.
+        if (x < -10000 || x > 10000 || y < -10000 || y > 10000) continue;
         const QColor colour = StateColors(info.ch_status[i]);
         painter.setPen(QPen(Qt::black, 0));
         painter.setBrush(colour);
