@@ -260,6 +260,8 @@ class TestAgpsTools : public QObject {
         if (!WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000)) {
             for (const std::string& line : sim_->report_lines())
                 if (line.find("\"frame\"") == std::string::npos) qWarning("%s", line.c_str());
+            qWarning("recorded %d frames of %d", int(RecordedFrames().size()),
+                     int(ValidFrames(kind, file).size()));
             QFAIL("the receiver was not switched back to NMEA input");
         }
         const QStringList expected = ValidFrames(kind, file);
