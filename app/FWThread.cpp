@@ -1,5 +1,7 @@
 #include "FWThread.h"
 
+#include "Unit11.h"
+
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -78,12 +80,10 @@ bool FWUpdateThread::Pause(int ms) {
 }
 
 bool FWUpdateThread::Reopen(const QString& baud, bool& opened) {
-    COM_Close();
+    ClosePortBetweenReads();
     if (!Pause(500)) return false;
     emit BaudRateTextChanged(baud);
-    const QByteArray port = params_.port_name.toLocal8Bit();
-    const QByteArray rate = baud.toLatin1();
-    const int handle = COM_Open(port.constData(), rate.constData());
+    const int handle = OpenPortBetweenReads(params_.port_name, baud);
     PortHandle.store(handle);
     opened = handle != 0;
     if (!opened) emit StatusText(QString::fromLatin1(fwstatus::kCannotOpen));
@@ -101,16 +101,14 @@ void FWUpdateThread::run() {
 
     // Steps 1 to 4: progress refresh on, the port closed and reopened at the NMEA rate.
     emit Timer1Enabled(true);
-    COM_Close();
+    ClosePortBetweenReads();
     if (!Pause(500)) return;
 
     int waiting_ms = 0;
     const bool waiting_ok = ParseWaitingTime(params_.waiting_text, waiting_ms);
     {
         emit BaudRateTextChanged(params_.saved_baud);
-        const QByteArray port = params_.port_name.toLocal8Bit();
-        const QByteArray rate = params_.saved_baud.toLatin1();
-        const int handle = COM_Open(port.constData(), rate.constData());
+        const int handle = OpenPortBetweenReads(params_.port_name, params_.saved_baud);
         PortHandle.store(handle);
         opened = handle != 0;
     }

@@ -1,5 +1,7 @@
 #include "FWupdate.h"
 
+#include "Unit11.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -288,11 +290,9 @@ void TFWUpdateForm::Button1Click() {
     // transfer in progress runs to its end) nothing here touches the port.
     WaitForWorker();
 
-    COM_Close();
+    ClosePortBetweenReads();
     BaudRateText = saved_baud;
-    const QByteArray port = PortName.toLocal8Bit();
-    const QByteArray rate = BaudRateText.toLatin1();
-    const int handle = COM_Open(port.constData(), rate.constData());
+    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
     PortHandle.store(handle);
     download_running.store(0);
 

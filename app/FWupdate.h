@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "FWThread.h"
 #include "ZorvikDll.h"
 
 class QComboBox;
@@ -17,7 +18,6 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
-class FWUpdateThread;
 
 class TFWUpdateForm : public QDialog {
     Q_OBJECT

@@ -320,15 +320,13 @@ void TMainForm::ToolButton1Click() {
         ToolButton1ImageIndex = 24;
         SetHint(ToolButton1, "Disconnect");
         QThread::msleep(50);
-        COM_Close();
+        ClosePortBetweenReads();
         SetConnectedControls(false);
         StopReader();
         return;
     }
 
-    const QByteArray port = PortName.toLocal8Bit();
-    const QByteArray baud = BaudRateText.toLatin1();
-    const int handle = COM_Open(port.constData(), baud.constData());
+    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
     PortHandle.store(handle);
     if (handle == 0) return;
 
@@ -447,9 +445,7 @@ void TMainForm::Timer2Timer() {
     CMD_Clear_parse_gsv_done();
     CMD_Clear_parse_gsa_done();
     CMD_Clear_parse_rmc_done();
-    const QByteArray port = PortName.toLocal8Bit();
-    const QByteArray baud = BaudRateText.toLatin1();
-    PortHandle.store(COM_Open(port.constData(), baud.constData()));
+    PortHandle.store(OpenPortBetweenReads(PortName, BaudRateText));
     Timer2->stop();
     Timer1->start();
     // Started even when the open failed: it idles until asked to stop.
@@ -460,7 +456,9 @@ void TMainForm::Timer2Timer() {
 
 // The pictures are compiled into the program's static core library; naming
 // their initialiser keeps the linker from dropping them.
-static void LoadShellResources() { Q_INIT_RESOURCE(toolbar); }
+static void LoadShellResources() {
+    Q_INIT_RESOURCE(toolbar);
+}
 
 void CreateApplicationWindows() {
     LoadShellResources();

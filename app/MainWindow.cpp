@@ -19,6 +19,7 @@
 #include "DisplayFormats.h"
 #include "Main.h"
 #include "SkyPlot.h"
+#include "Unit11.h"
 
 TMainMDIChild* MainMDIChild = nullptr;
 int SortByPRN = 0;
@@ -497,7 +498,7 @@ void TMainForm::Timer1Timer() {
             // The receiver has switched its rate: close, and let Timer2 reopen
             // at the new one. The rest of this tick still runs.
             CMD_Clear_NMEA09_2ndCommmand_done();
-            COM_Close();
+            ClosePortBetweenReads();
             if (Timer2 != nullptr) Timer2->start();
             if (Timer1 != nullptr) Timer1->stop();
             StopReader();

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -22,7 +23,14 @@ namespace {
 // g_read_right, so successive readers never touch them at the same time.
 LineAssembler g_line;
 zorvik::serial::ByteReader g_bytes;
-std::timed_mutex g_read_right;
+std::mutex g_read_right;
+
+// Held by the reader around each status check and read, and by the program
+// around each open and close of the port, so that a read never meets a handle
+// that is being closed (on POSIX the next open reuses the number at once).
+// A waiting open or close makes the reader step aside before its next read.
+std::mutex g_port_use;
+std::atomic<int> g_port_waiters{0};
 
 std::atomic<int> g_live{0};
 std::atomic<int> g_reading{0};
@@ -34,12 +42,86 @@ QList<QPointer<UartThread>>& all_readers() {
     return list;
 }
 
+// Hands a completed line to the GUI thread for the terminal append and waits
+// until it has been shown. Only the reader holding g_read_right uses it. The
+// line buffer belongs to the GUI thread from the request until the append has
+// run; the mutex makes that hand-over visible to every checker (the toolkit's
+// own cross-thread call synchronises in code ThreadSanitizer cannot see), and
+// the queued signal carries no data, so nothing crosses outside the mutex.
+class TerminalHandoff : public QObject {
+    Q_OBJECT
+  public:
+    TerminalHandoff() {
+        connect(this, &TerminalHandoff::Requested, this, &TerminalHandoff::RunOnGuiThread,
+                Qt::QueuedConnection);
+    }
+
+    void Show(TTerminal* term, const char* text) {
+        std::unique_lock lock(mutex_);
+        term_ = term;
+        text_ = text;
+        shown_ = false;
+        emit Requested();
+        done_.wait(lock, [this] { return shown_; });
+    }
+
+  signals:
+    void Requested();
+
+  private slots:
+    void RunOnGuiThread() {
+        std::lock_guard lock(mutex_);
+        if (term_) term_->AppendLine(text_);
+        shown_ = true;
+        done_.notify_one();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    TTerminal* term_ = nullptr;
+    const char* text_ = nullptr;
+    bool shown_ = false;
+};
+
+// Made by the first reader's constructor, on the GUI thread, which it serves.
+TerminalHandoff& handoff() {
+    static TerminalHandoff instance;
+    return instance;
+}
+
 // A pass that neither reads nor blocks (port closed, download running, a read
 // that failed at once) waits this long, so that an idle reader costs no CPU.
 constexpr unsigned long kIdleWaitMs = 15;
 constexpr std::size_t kQueueLimit = 1024;
 
 }  // namespace
+
+namespace {
+class PortUseGuard {
+  public:
+    PortUseGuard() {
+        g_port_waiters.fetch_add(1);
+        g_port_use.lock();
+    }
+    ~PortUseGuard() {
+        g_port_use.unlock();
+        g_port_waiters.fetch_sub(1);
+    }
+};
+}  // namespace
+
+int OpenPortBetweenReads(const QString& port_name, const QString& baud_text) {
+    const QByteArray port = port_name.toLocal8Bit();
+    const QByteArray baud = baud_text.toLatin1();
+    PortUseGuard guard;
+    return COM_Open(port.constData(), baud.constData());
+}
+
+void ClosePortBetweenReads() {
+    PortUseGuard guard;
+    COM_Close();
+}
 
 LineAssembler& ReaderLineState() {
     return g_line;
@@ -49,6 +131,7 @@ LineAssembler& ReaderLineState() {
 
 UartThread::UartThread() {
     setObjectName("UartThread");
+    handoff();
     // The reader frees itself when its body has returned.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     auto& list = all_readers();
@@ -95,12 +178,13 @@ bool UartThread::StopAll(int timeout_ms) {
 void UartThread::run() {
     g_live.fetch_add(1);
     // Wait until no earlier reader reads the port any more.
-    std::unique_lock<std::timed_mutex> right(g_read_right, std::defer_lock);
-    while (!right.try_lock_for(std::chrono::milliseconds(20))) {
+    std::unique_lock<std::mutex> right(g_read_right, std::defer_lock);
+    while (!right.try_lock()) {
         if (isInterruptionRequested()) {
             g_live.fetch_sub(1);
             return;
         }
+        msleep(20);
     }
     const int now_reading = g_reading.fetch_add(1) + 1;
     int seen = g_max_reading.load();
@@ -111,7 +195,13 @@ void UartThread::run() {
 
     using Clock = std::chrono::steady_clock;
     while (!isInterruptionRequested()) {
+        if (g_port_waiters.load() > 0) {
+            msleep(1);
+            continue;
+        }
+        std::unique_lock use(g_port_use);
         if (GetComPort_connected_Status() != 1 || download_running.load() != 0) {
+            use.unlock();
             // Bytes buffered from a handle that may be closed or in other use.
             g_bytes.reset();
             msleep(kIdleWaitMs);
@@ -125,6 +215,7 @@ void UartThread::run() {
         // byte: a system call per byte would cost several per cent of a core.
         if (g_bytes.buffered() == 0 && g_bytes.waiting(handle) > kQueueLimit)
             g_bytes.purge(handle, zorvik::serial::kPurgeAll);
+        use.unlock();
         if (got != 1) {
             // A time-out takes 100 ms; a read that fails at once (a port that
             // went away) must not turn this loop into a busy wait.
@@ -135,11 +226,7 @@ void UartThread::run() {
         if (result == LineAssembler::Result::Overflow) break;
         if (result != LineAssembler::Result::Line) continue;
 
-        if (TTerminal* term = Terminal) {
-            const char* text = g_line.line();
-            QMetaObject::invokeMethod(
-                term, [term, text] { term->AppendLine(text); }, Qt::BlockingQueuedConnection);
-        }
+        if (TTerminal* term = Terminal) handoff().Show(term, g_line.line());
         ParseNMEA(g_line.line());
         g_line.release_line();
     }
@@ -147,3 +234,5 @@ void UartThread::run() {
     right.unlock();
     g_live.fetch_sub(1);
 }
+
+#include "Unit11.moc"

@@ -1,6 +1,7 @@
 // Unit11: the serial reader thread UartThread and the line assembly it runs.
 #pragma once
 
+#include <QString>
 #include <QThread>
 
 #include "LineAssembler.h"
@@ -30,6 +31,12 @@ class UartThread : public QThread {
   protected:
     void run() override;
 };
+
+// The program opens and closes the port through these rather than COM_Open
+// and COM_Close: they wait until the reader is between two reads, so that a
+// read never meets a handle that is being closed. Returns what COM_Open did.
+int OpenPortBetweenReads(const QString& port_name, const QString& baud_text);
+void ClosePortBetweenReads();
 
 // The module-wide line state, shared by successive readers.
 LineAssembler& ReaderLineState();
