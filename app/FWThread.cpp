@@ -96,6 +96,11 @@ void FWUpdateThread::Fail() {
 }
 
 void FWUpdateThread::run() {
+    Procedure();
+    body_done_.store(true, std::memory_order_release);
+}
+
+void FWUpdateThread::Procedure() {
     if (download_running.load() != 1) return;
     bool opened = false;
 

@@ -39,6 +39,12 @@ class FWUpdateThread : public QThread {
     Q_OBJECT
   public:
     explicit FWUpdateThread(FWRunParams params, QObject* parent = nullptr);
+    // Waits for the body; the acquire pairs with the body's last store, so the
+    // worker's last accesses are ordered before the object goes away.
+    ~FWUpdateThread() override {
+        wait();
+        (void)body_done_.load(std::memory_order_acquire);
+    }
 
     // Asks the run to stop. The worker checks it between the steps and in its
     // waits; once it has seen it, it touches neither the port nor the shared
@@ -60,6 +66,8 @@ class FWUpdateThread : public QThread {
     void run() override;
 
   private:
+    // The download procedure; run() marks its end for the destructor.
+    void Procedure();
     // Sleeps for ms, in short slices; false when the run was cancelled meanwhile.
     bool Pause(int ms);
     // Closes and reopens the port at baud; stores the result in PortHandle.
@@ -70,4 +78,5 @@ class FWUpdateThread : public QThread {
 
     FWRunParams params_;
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> body_done_{false};
 };
