@@ -14,7 +14,8 @@
 #      COM2;
 #   5. stops socat and the Wine server. Any failure makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
-# per test program, default 300).
+# per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
+# options for the serial test, e.g. --gtest_repeat=20).
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -133,7 +134,7 @@ else
   fail "no list of library tests in $tests_dir"
 fi
 
-export ZORVIK_WINE_SERIAL=1 ZORVIK_TEST_PORT=COM1 ZORVIK_PEER_PORT=COM2
+export ZORVIK_SERIAL_PAIR=1 ZORVIK_TEST_PORT=COM1 ZORVIK_PEER_PORT=COM2
 # A broadcast ephemeris file from the project's A-GPS test server, made for now.
 agps_server="$root/tools/agps-server/agps_server.py"
 if [[ -f "$agps_server" ]]; then
@@ -147,7 +148,7 @@ if [[ -f "$agps_server" ]]; then
 fi
 log "running test_win32_serial"
 if ! run_wine "$per_test_timeout" "$tests_dir/test_win32_serial.exe" \
-    --gtest_filter='-Win32XmodemIndependentReceiver.*' </dev/null; then
+    --gtest_filter='-Win32XmodemIndependentReceiver.*' ${ZORVIK_WINE_SERIAL_ARGS:-} </dev/null; then
   fail "test_win32_serial"
 fi
 

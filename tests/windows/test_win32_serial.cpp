@@ -1,7 +1,9 @@
-// The library on Win32 serial ports, under Wine: COM1 and COM2 are the two
+// The library on Win32 serial ports. Under Wine COM1 and COM2 are the two
 // ends of one socat pseudo-terminal pair (scripts/wine-test.sh sets it up and
-// sets ZORVIK_WINE_SERIAL). The library opens COM1 through its exports, as the
-// program does; the test plays the receiver on COM2 with raw Win32 calls.
+// sets ZORVIK_SERIAL_PAIR); on Windows any two connected ports serve, named by
+// ZORVIK_TEST_PORT and ZORVIK_PEER_PORT. The library opens the first through
+// its exports, as the program does; the test plays the receiver on the other
+// with raw Win32 calls.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -44,7 +46,7 @@ std::string env_or(const char* name, const char* fallback) {
 }
 
 bool ports_ready() {
-    return std::getenv("ZORVIK_WINE_SERIAL") != nullptr;
+    return std::getenv("ZORVIK_SERIAL_PAIR") != nullptr;
 }
 
 const std::string& port_name() {
@@ -417,6 +419,20 @@ TEST(Win32Backend, InvalidHandleFailsQuietly) {
     EXPECT_EQ(serial::open_exclusive("COM97"), serial::kInvalidHandle);
 }
 
+// A handle value that names something other than a serial port (what a stale
+// copy of a closed port's handle may come to name) is not read from.
+TEST(Win32Backend, ReadOnAHandleThatIsNotASerialPortFails) {
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+    DWORD written = 0;
+    WriteFile(write_end, "abc", 3, &written, nullptr);
+    std::uint8_t buf[8];
+    EXPECT_EQ(serial::read_some(reinterpret_cast<serial::Handle>(read_end), buf, sizeof buf), -1);
+    CloseHandle(read_end);
+    CloseHandle(write_end);
+}
+
 TEST(Win32Backend, DevicePathUsesTheDeviceNamespace) {
     EXPECT_EQ(serial::device_path("COM1"), "\\\\.\\COM1");
     EXPECT_EQ(serial::device_path("COM12"), "\\\\.\\COM12");
@@ -782,7 +798,8 @@ TEST_F(Win32Serial, BroadcastEphemerisFromTheTestServerArrivesUnchanged) {
 // ---- Disconnect while a reader reads ----------------------------------------
 
 // The program disconnects by closing the port while its reader thread sits in
-// a read on the same handle; the reader must come out and see the port closed.
+// a read on the same handle; the reader must come out and see the port closed,
+// and never read from whatever object the closed handle's value names next.
 TEST_F(Win32Serial, CloseEndsAReaderThreadOnTheSameHandle) {
     const int h = open_port();
     ASSERT_NE(h, 0);

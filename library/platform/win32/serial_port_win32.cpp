@@ -86,6 +86,12 @@ Handle open_exclusive(const std::string& port_name) {
 
 void close_port(Handle h) {
     if (is_invalid(h)) return;
+    // A reader thread may be waiting in a ReadFile on this handle, perhaps
+    // under the time-outs just put back, which may have none. On a
+    // synchronous handle neither PurgeComm nor CloseHandle ends that read, so
+    // cancel it first: it returns at once with ERROR_OPERATION_ABORTED and
+    // the reader finds the port closed.
+    CancelIoEx(to_win(h), nullptr);
     CloseHandle(to_win(h));
 }
 
@@ -144,18 +150,45 @@ void configure(Handle h, const std::string& mode) {
     SetCommState(to_win(h), &dcb);
 }
 
+// True when a ReadFile under these time-outs returns within a bounded time
+// even if no byte arrives.
+bool read_is_bounded(const COMMTIMEOUTS& t) {
+    if (t.ReadTotalTimeoutConstant != 0 || t.ReadTotalTimeoutMultiplier != 0) return true;
+    return t.ReadIntervalTimeout == MAXDWORD;  // returns at once with what is there
+}
+
 long read_some(Handle h, void* buf, std::size_t n) {
     if (is_invalid(h)) return -1;
     if (n == 0) return 0;
-    // With the port's time-outs (no interval time-out, 100 ms in total) a
-    // ReadFile returns when it has all it asked for or when the 100 ms are
-    // up. Asking for more than is waiting would therefore hold every read
-    // for the full 100 ms, even with bytes at hand: an acknowledgement
-    // poll, for one, would take 100 ms per XMODEM block. So ask for what is
-    // waiting, or for one byte when nothing is, which returns as soon as
-    // that byte arrives or after 100 ms.
-    std::size_t want = queued_input(h);
-    want = std::clamp<std::size_t>(want, 1, std::min<std::size_t>(n, 0x7fffffff));
+    // ClearCommError first, for three reasons:
+    // - With the port's time-outs (no interval time-out, 100 ms in total) a
+    //   ReadFile returns when it has all it asked for or when the 100 ms are
+    //   up. Asking for more than is waiting would hold every read for the
+    //   full 100 ms even with bytes at hand (an XMODEM acknowledgement poll
+    //   would cost 100 ms per block). So ask for what is waiting, or for one
+    //   byte when nothing is: that returns as soon as the byte arrives.
+    // - A line error (framing, overrun) stops all reads on a port whose DCB
+    //   has fAbortOnError set until ClearCommError clears it.
+    // - A reader thread keeps a copy of the handle value. Once the port is
+    //   closed that value may already name some other object (a file, a
+    //   pipe); ClearCommError fails on anything that is not a serial port, so
+    //   the read fails instead of reading, or blocking on, the wrong object.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(to_win(h), &errors, &stat)) return -1;
+    if (stat.cbInQue == 0) {
+        // Closing the port puts back the time-outs it had before, often none
+        // at all (a read then waits for a byte however long it takes). A
+        // reader thread that reads in that moment would block for good, on
+        // Windows holding the handle's I/O lock against the close. Such a
+        // read is not made: it reports "nothing arrived" at once, and the
+        // reader finds the port closed.
+        COMMTIMEOUTS t{};
+        if (!GetCommTimeouts(to_win(h), &t)) return -1;
+        if (!read_is_bounded(t)) return 0;
+    }
+    const std::size_t want =
+        std::clamp<std::size_t>(stat.cbInQue, 1, std::min<std::size_t>(n, 0x7fffffff));
     DWORD got = 0;
     if (!ReadFile(to_win(h), buf, static_cast<DWORD>(want), &got, nullptr)) return -1;
     return static_cast<long>(got);
