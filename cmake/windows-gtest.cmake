@@ -1,8 +1,13 @@
-# GoogleTest for a cross build: Debian ships its sources in /usr/src/googletest
-# (package googletest); they are built here with the target toolchain, and the
-# GTest::gtest / GTest::gtest_main targets that find_package would give are
-# defined from them.
+# GoogleTest for Windows builds. A cross build compiles Debian's sources
+# (/usr/src/googletest, package googletest) with the target toolchain and
+# defines the GTest::gtest / GTest::gtest_main targets that find_package would
+# give; a native build uses an installed GoogleTest when there is one, else
+# the sources in ZORVIK_GTEST_SOURCE_DIR.
 set(ZORVIK_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources built for the target")
+# A native Windows build takes an installed GoogleTest (vcpkg, Conan) first.
+if(NOT TARGET GTest::gtest AND NOT CMAKE_CROSSCOMPILING)
+  find_package(GTest CONFIG QUIET)
+endif()
 if(NOT TARGET GTest::gtest)
   if(NOT EXISTS ${ZORVIK_GTEST_SOURCE_DIR}/CMakeLists.txt)
     message(FATAL_ERROR "GoogleTest sources not found in ${ZORVIK_GTEST_SOURCE_DIR} "
