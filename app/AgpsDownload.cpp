@@ -2,15 +2,21 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #ifndef ZORVIK_AGPS_HOST
 #define ZORVIK_AGPS_HOST "http://127.0.0.1:8089"
@@ -153,4 +159,29 @@ AgpsResult DownloadAgpsFile(AgpsKind kind) {
         return result;
     }
     return file.commit() ? AgpsResult::Ok : AgpsResult::WriteError;
+}
+
+EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object_name,
+                                             const char* caption) {
+    dialog->setObjectName(object_name);
+    dialog->setWindowTitle(caption);
+    dialog->setModal(true);
+
+    EphemerisDialogControls c{};
+    c.Button1 = new QPushButton("Start", dialog);
+    c.Button1->setObjectName("Button1");
+    c.GroupBox1 = new QGroupBox("Updating Message", dialog);
+    c.GroupBox1->setObjectName("GroupBox1");
+    c.Label1 = new QLabel(c.GroupBox1);
+    c.Label1->setObjectName("Label1");
+    c.Label1->setFont(QFont("Arial", 14, QFont::Bold));
+    c.Label1->setMinimumWidth(320);
+    c.Label1->setMinimumHeight(40);
+
+    auto* group_layout = new QVBoxLayout(c.GroupBox1);
+    group_layout->addWidget(c.Label1);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(c.Button1, 0, Qt::AlignLeft);
+    layout->addWidget(c.GroupBox1);
+    return c;
 }

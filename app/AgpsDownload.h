@@ -5,6 +5,11 @@
 #include <QString>
 #include <QtGlobal>
 
+class QDialog;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
 enum class AgpsKind { BE, LTE };
 
 // The largest file each kind may be: the upload refuses anything larger.
@@ -42,3 +47,13 @@ AgpsResult DownloadAgpsFile(AgpsKind kind);
 // An empty host or a limit of 0 or less restores the built-in value.
 void SetAgpsHostForTesting(const QString& host);
 void SetAgpsTimeoutForTesting(int timeout_ms);
+
+// The controls the two upload dialogs share: the "Start" button and the
+// "Updating Message" group with its large message line.
+struct EphemerisDialogControls {
+    QPushButton* Button1;
+    QGroupBox* GroupBox1;
+    QLabel* Label1;
+};
+EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object_name,
+                                             const char* caption);

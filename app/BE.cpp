@@ -2,12 +2,9 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFont>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
-#include <QVBoxLayout>
 
 #include "AgpsDownload.h"
 #include "ZorvikDll.h"
@@ -15,27 +12,11 @@
 TUpdateBEToGPS* UpdateBEToGPS = nullptr;
 
 TUpdateBEToGPS::TUpdateBEToGPS(QWidget* parent) : QDialog(parent) {
-    setObjectName("UpdateBEToGPS");
-    setWindowTitle("Update BE To GPS");
-    setModal(true);
-
-    Button1 = new QPushButton("Start", this);
-    Button1->setObjectName("Button1");
-    GroupBox1 = new QGroupBox("Updating Message", this);
-    GroupBox1->setObjectName("GroupBox1");
-    Label1 = new QLabel(GroupBox1);
-    Label1->setObjectName("Label1");
-    QFont font("Arial", 14, QFont::Bold);
-    Label1->setFont(font);
-    Label1->setMinimumWidth(320);
-    Label1->setMinimumHeight(40);
-
-    auto* group_layout = new QVBoxLayout(GroupBox1);
-    group_layout->addWidget(Label1);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Button1, 0, Qt::AlignLeft);
-    layout->addWidget(GroupBox1);
-
+    const EphemerisDialogControls controls =
+        BuildEphemerisDialog(this, "UpdateBEToGPS", "Update BE To GPS");
+    Button1 = controls.Button1;
+    GroupBox1 = controls.GroupBox1;
+    Label1 = controls.Label1;
     connect(Button1, &QPushButton::clicked, this, &TUpdateBEToGPS::Button1Click);
 }
 
