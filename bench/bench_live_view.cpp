@@ -79,6 +79,21 @@ long ResidentKb() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// The process's peak resident size so far (VmHWM), in kB; -1 if unknown.
+long PeakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kb = -1;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> kb;
+            break;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return kb;
+}
+
 void BM_TickFullTable(benchmark::State& state) {
     EnsureWindows();
     OpenPort port;
@@ -153,11 +168,15 @@ void BM_LongRunMemory(benchmark::State& state) {
     for (auto _ : state) {
         run(2000);  // warm-up: caches, fonts, the backing store
         const long before = ResidentKb();
+        const long peak_before = PeakResidentKb();
         run(ticks);
         const long after = ResidentKb();
+        const long peak_after = PeakResidentKb();
         state.counters["rss_before_kb"] = static_cast<double>(before);
         state.counters["rss_after_kb"] = static_cast<double>(after);
         state.counters["rss_growth_kb"] = static_cast<double>(after - before);
+        state.counters["hwm_before_kb"] = static_cast<double>(peak_before);
+        state.counters["hwm_after_kb"] = static_cast<double>(peak_after);
     }
     state.counters["ticks"] = ticks;
 }

@@ -4,9 +4,12 @@
 //
 //   bench_parse_nmea                 Google Benchmark figures (ns per sentence)
 //   bench_parse_nmea --loop N        parses the fixed epoch N times and exits
-//                                    (for bench/callgrind-parse.sh)
+//   bench_parse_nmea --loop-log N    parses the long log N times and exits
+//   bench_parse_nmea --count-log     prints the number of sentences of the long log
+//                                    (the last three for bench/callgrind-parse.sh)
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -94,13 +97,20 @@ BENCHMARK(BM_Snapshot);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--loop") == 0) {
+    const bool loop_epoch = argc == 3 && std::strcmp(argv[1], "--loop") == 0;
+    const bool loop_log = argc == 3 && std::strcmp(argv[1], "--loop-log") == 0;
+    if (loop_epoch || loop_log) {
         const long n = std::strtol(argv[2], nullptr, 10);
-        std::vector<Line> lines = epoch();
+        std::vector<Line> lines = loop_epoch ? epoch() : long_log();
+        if (lines.empty()) return 1;
         for (long i = 0; i < n; ++i) {
             for (Line& l : lines) ParseNMEA(l.text);
         }
         return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--count-log") == 0) {
+        std::printf("%zu\n", long_log().size());
+        return long_log().empty() ? 1 : 0;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

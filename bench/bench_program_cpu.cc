@@ -1,19 +1,40 @@
-// CPU share of the program (GUI thread, timers, reader, parser) while
-// disconnected and while connected to the simulator streaming at 115200, and a
-// no-loss check of what reached the terminal: every sentence whole (checksum
-// right), one RMC per second, every GSV group complete.
+// CPU share of the program (GUI thread, timers, reader, parser) and of its
+// reader thread alone, on the real windows and reader against the receiver
+// simulator, in three phases:
+//   disconnected  no port open (the 500 ms tick alone)
+//   streaming     connected to the simulator sending one epoch a second, with a
+//                 no-loss check of what reached the terminal: every sentence
+//                 whole (checksum right), one RMC per second, every GSV group
+//                 complete
+//   silent        connected to a simulator that sends nothing (--fault silent)
+// Memory: VmRSS when streaming has settled and at the end, and VmHWM.
 //
-//   program_cpu_harness [--seconds N]   each phase N seconds (default 20)
-//   program_cpu_harness --minutes M     the long no-loss run (connected phase M minutes)
+//   program_cpu_harness [--seconds N]       each phase N seconds (default 20)
+//                       [--minutes M]       the streaming phase M minutes (long no-loss run)
+//                       [--baud N]          rate of the simulator and the program (default 115200)
+//                       [--phases LIST]     comma list of the phases above
+//                                           (default disconnected,streaming)
+//                       [--json FILE]       the figures as one JSON object
+// Exits 1 when a phase could not run or the streaming phase lost data.
 #include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "Main.h"
 #include "Unit11.h"
@@ -23,19 +44,76 @@
 
 namespace {
 
-double CpuSeconds() {
+double ProcessCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double MeasureShare(int seconds) {
-    const double cpu0 = CpuSeconds();
+// The threads of this process whose name is `name` (the reader names its
+// thread after its object name, "UartThread").
+std::vector<pid_t> ThreadsNamed(const QString& name) {
+    std::vector<pid_t> out;
+    const QDir tasks("/proc/self/task");
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + "/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name.toLatin1())
+            out.push_back(static_cast<pid_t>(tid.toInt()));
+    }
+    return out;
+}
+
+// CPU time of another thread of this process, in seconds, with nanosecond
+// resolution: Linux encodes a thread's CPU clock as (~tid << 3) | 6 (the
+// per-thread scheduler clock), the id pthread_getcpuclockid also returns.
+// Negative once the thread has ended.
+double ThreadCpuSeconds(pid_t tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6u);
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0) return -1;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// One kB figure from /proc/self/status ("VmRSS", "VmHWM").
+long StatusKb(const char* field) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+struct Share {
+    double process = 0;  // per cent of one core
+    double reader = -1;  // per cent of one core, -1 without a reader thread
+};
+
+// Serves the GUI thread's events for `seconds` and returns the CPU used
+// meanwhile as a share of the wall time.
+Share MeasureShare(int seconds) {
+    std::vector<std::pair<pid_t, double>> readers;
+    for (pid_t tid : ThreadsNamed("UartThread")) readers.push_back({tid, ThreadCpuSeconds(tid)});
+    const double cpu0 = ProcessCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTest::qWait(seconds * 1000);
-    return 100.0 * (CpuSeconds() - cpu0) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    Share s;
+    s.process = 100.0 * (ProcessCpuSeconds() - cpu0) / elapsed;
+    double reader_cpu = 0;
+    bool any = false;
+    for (const auto& [tid, start] : readers) {
+        const double end = ThreadCpuSeconds(tid);
+        if (start < 0 || end < 0) continue;
+        reader_cpu += end - start;
+        any = true;
+    }
+    if (any) s.reader = 100.0 * reader_cpu / elapsed;
+    return s;
 }
 
 bool ChecksumOk(const QString& line) {
@@ -79,49 +157,164 @@ struct Tally {
     }
 };
 
+// Connects the program to a simulator started with `sim_args` at `baud`, as
+// the user does (PortName, BaudRateText, Connect). Null when it cannot.
+std::unique_ptr<ReceiverSim> Connect(std::vector<std::string> sim_args, const QString& baud) {
+    sim_args.insert(sim_args.end(), {"--baud", baud.toStdString()});
+    std::unique_ptr<ReceiverSim> sim;
+    try {
+        sim = std::make_unique<ReceiverSim>(sim_args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return nullptr;
+    }
+    PortName = QString::fromStdString(sim->device());
+    BaudRateText = baud;
+    MainForm->ToolButton1Click();
+    if (GetComPort_connected_Status() == 0) {
+        std::fprintf(stderr, "cannot open %s at %s\n", sim->device().c_str(), qPrintable(baud));
+        return nullptr;
+    }
+    return sim;
+}
+
+void Disconnect() {
+    if (GetComPort_connected_Status() == 1) MainForm->ToolButton1Click();
+    UartThread::StopAll();
+}
+
+QJsonObject ShareJson(const Share& s, int seconds) {
+    QJsonObject o{{"process_pct", s.process}, {"seconds", seconds}};
+    if (s.reader >= 0) o["reader_pct"] = s.reader;
+    return o;
+}
+
+QString ReaderText(const Share& s) {
+    return s.reader >= 0 ? QString(" (reader thread %1 %)").arg(s.reader, 0, 'f', 3) : QString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int seconds = 20;
-    int connectedSeconds = 20;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds")) seconds = connectedSeconds = std::atoi(argv[i + 1]);
-        if (!std::strcmp(argv[i], "--minutes")) connectedSeconds = 60 * std::atoi(argv[i + 1]);
+    int streamingSeconds = 20;
+    QString baud = "115200";
+    QStringList phases = {"disconnected", "streaming"};
+    QString jsonPath;
+    for (int i = 1; i < argc; ++i) {
+        const bool has_value = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--seconds") && has_value) {
+            seconds = streamingSeconds = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--minutes") && has_value) {
+            streamingSeconds = 60 * std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--baud") && has_value) {
+            baud = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--phases") && has_value) {
+            phases = QString::fromLocal8Bit(argv[++i]).split(',', Qt::SkipEmptyParts);
+        } else if (!std::strcmp(argv[i], "--json") && has_value) {
+            jsonPath = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            std::fprintf(stderr, "program_cpu_harness: unknown or incomplete option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    for (const QString& p : phases) {
+        if (p != "disconnected" && p != "streaming" && p != "silent") {
+            std::fprintf(stderr, "program_cpu_harness: unknown phase %s\n", qPrintable(p));
+            return 2;
+        }
     }
 
     CreateApplicationWindows();
     MainForm->show();
     QTest::qWait(500);
-    const double idle = MeasureShare(seconds);
-    std::printf("disconnected: %.2f %% of one core over %d s\n", idle, seconds);
 
-    ReceiverSim sim({"--baud", "115200"});
+    QJsonObject result{{"baud", baud.toInt()}};
+    bool ok = true;
     Tally tally;
     QObject::connect(Terminal->Memo1, &QPlainTextEdit::textChanged, [&tally] {
         const QTextDocument* doc = Terminal->Memo1->document();
         if (!doc->isEmpty()) tally.add(doc->lastBlock().text());
     });
-    PortName = QString::fromStdString(sim.device());
-    BaudRateText = "115200";
-    MainForm->ToolButton1Click();
-    if (GetComPort_connected_Status() == 0) {
-        std::fprintf(stderr, "cannot open %s\n", sim.device().c_str());
-        return 1;
+
+    for (const QString& phase : phases) {
+        if (phase == "disconnected") {
+            const Share s = MeasureShare(seconds);
+            std::printf("disconnected: %.2f %% of one core over %d s\n", s.process, seconds);
+            result["disconnected"] = ShareJson(s, seconds);
+        } else if (phase == "streaming") {
+            const auto sim = Connect({}, baud);
+            if (!sim) {
+                ok = false;
+                continue;
+            }
+            QTest::qWait(1500);  // past the first, possibly partial, epoch
+            const long rssSettled = StatusKb("VmRSS");
+            const Tally before = tally;
+            const Share s = MeasureShare(streamingSeconds);
+            const long rssEnd = StatusKb("VmRSS");
+            const long rmc = tally.rmc - before.rmc;
+            const long bad = tally.bad - before.bad, broken = tally.gsvBroken - before.gsvBroken;
+            const bool lossless = bad == 0 && broken == 0 && rmc >= streamingSeconds - 1 &&
+                                  rmc <= streamingSeconds + 1;
+            std::printf("connected at %s: %.2f %% of one core over %d s%s\n", qPrintable(baud),
+                        s.process, streamingSeconds, qPrintable(ReaderText(s)));
+            std::printf(
+                "sentences %ld, bad %ld, RMC %ld (expected about %d), GSV groups %ld, broken %ld\n",
+                tally.lines - before.lines, bad, rmc, streamingSeconds,
+                tally.gsvGroups - before.gsvGroups, broken);
+            std::printf("no loss: %s\n", lossless ? "yes" : "NO");
+            std::printf("VmRSS %ld kB settled, %ld kB after %d s\n", rssSettled, rssEnd,
+                        streamingSeconds);
+            QJsonObject o = ShareJson(s, streamingSeconds);
+            o["sentences"] = static_cast<double>(tally.lines - before.lines);
+            o["bad"] = static_cast<double>(bad);
+            o["rmc"] = static_cast<double>(rmc);
+            o["gsv_groups"] = static_cast<double>(tally.gsvGroups - before.gsvGroups);
+            o["gsv_broken"] = static_cast<double>(broken);
+            o["lossless"] = lossless;
+            o["rss_settled_kb"] = static_cast<double>(rssSettled);
+            o["rss_end_kb"] = static_cast<double>(rssEnd);
+            result["streaming"] = o;
+            ok = ok && lossless;
+            Disconnect();
+        } else {
+            const auto sim = Connect({"--fault", "silent"}, baud);
+            if (!sim) {
+                ok = false;
+                continue;
+            }
+            QTest::qWait(1000);
+            const Tally before = tally;
+            const Share s = MeasureShare(seconds);
+            std::printf("connected, silent receiver: %.2f %% of one core over %d s%s\n", s.process,
+                        seconds, qPrintable(ReaderText(s)));
+            QJsonObject o = ShareJson(s, seconds);
+            o["sentences"] = static_cast<double>(tally.lines - before.lines);
+            result["silent"] = o;
+            Disconnect();
+        }
     }
-    QTest::qWait(1500);  // past the first, possibly partial, epoch
-    const Tally before = tally;
-    const double busy = MeasureShare(connectedSeconds);
-    const long rmc = tally.rmc - before.rmc;
-    std::printf("connected at 115200: %.2f %% of one core over %d s\n", busy, connectedSeconds);
-    std::printf("sentences %ld, bad %ld, RMC %ld (expected about %d), GSV groups %ld, broken %ld\n",
-                tally.lines - before.lines, tally.bad - before.bad, rmc, connectedSeconds,
-                tally.gsvGroups - before.gsvGroups, tally.gsvBroken - before.gsvBroken);
-    MainForm->ToolButton1Click();
-    UartThread::StopAll();
-    const bool lossless = tally.bad == before.bad && tally.gsvBroken == before.gsvBroken &&
-                          rmc >= connectedSeconds - 1 && rmc <= connectedSeconds + 1;
-    std::printf("no loss: %s\n", lossless ? "yes" : "NO");
-    return lossless ? 0 : 1;
+
+    // VmHWM follows the resident counters with a small lag; the peak is at
+    // least every resident size sampled.
+    long hwm = StatusKb("VmHWM");
+    for (const char* phase : {"streaming"}) {
+        const QJsonObject o = result[phase].toObject();
+        hwm = std::max({hwm, static_cast<long>(o["rss_settled_kb"].toDouble(-1)),
+                        static_cast<long>(o["rss_end_kb"].toDouble(-1))});
+    }
+    std::printf("VmHWM %ld kB\n", hwm);
+    result["vmhwm_kb"] = static_cast<double>(hwm);
+    if (!jsonPath.isEmpty()) {
+        QFile out(jsonPath);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            out.write(QJsonDocument(result).toJson()) < 0) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(jsonPath));
+            ok = false;
+        }
+    }
+    return ok ? 0 : 1;
 }
