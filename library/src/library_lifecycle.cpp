@@ -34,22 +34,3 @@ int library_entry(unsigned reason) {
 }
 
 }  // namespace zorvik
-
-#if defined(_WIN32)
-#include <windows.h>
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    return zorvik::library_entry(reason == DLL_PROCESS_ATTACH   ? 1u
-                                 : reason == DLL_PROCESS_DETACH ? 0u
-                                                                : 2u)
-               ? TRUE
-               : FALSE;
-}
-#else
-__attribute__((constructor)) static void zorvik_library_load() {
-    zorvik::library_entry(1);
-}
-__attribute__((destructor)) static void zorvik_library_unload() {
-    zorvik::library_entry(0);
-}
-#endif

@@ -8,6 +8,11 @@ namespace zorvik {
 void library_initialise();
 void library_finalise();
 
+// The one entry point for the loader's notifications: attach (1) initialises,
+// detach (0) finalises, thread notifications do nothing. Always succeeds.
+// The platform's entry unit (library/platform/<backend>/entry/) calls it.
+int library_entry(unsigned reason);
+
 // Work of the serial link unit (serial_link.cpp).
 void serial_link_initialise();
 void serial_link_finalise();
