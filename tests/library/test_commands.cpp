@@ -9,9 +9,13 @@
 
 #include "ZorvikDll.h"
 #include "pty_pair.h"
+#include "record_helpers.h"
 #include "state_record.h"
 
 namespace {
+
+using zorvik::test::feed;
+using zorvik::test::snapshot;
 
 using zorvik::test::as_text;
 using zorvik::test::PtyPair;
@@ -22,18 +26,6 @@ std::string sentence(const std::string& body) {
     for (std::size_t i = 1; i < body.size(); ++i) sum ^= static_cast<unsigned char>(body[i]);
     static const char hex[] = "0123456789ABCDEF";
     return body + "*" + hex[sum >> 4] + hex[sum & 0xF] + "\r\n";
-}
-
-ParseNMEAInfo snapshot() {
-    ParseNMEAInfo info;
-    GetParseNMEAInfo(&info);
-    return info;
-}
-
-void feed(const std::string& line) {
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    ParseNMEA(buf.data());
 }
 
 class Commands : public ::testing::Test {

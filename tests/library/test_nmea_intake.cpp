@@ -8,28 +8,14 @@
 #include <vector>
 
 #include "ZorvikDll.h"
+#include "record_helpers.h"
 #include "state_record.h"
 
 namespace {
 
-void reset_record() {
-    std::lock_guard lock(zorvik::state_mutex());
-    zorvik::state() = ParseNMEAInfo{};
-}
-
-ParseNMEAInfo snapshot() {
-    ParseNMEAInfo info;
-    GetParseNMEAInfo(&info);
-    return info;
-}
-
-// The line in a heap buffer of exactly its length plus NUL, so any read
-// past the text is an out-of-bounds read.
-void feed(const std::string& line) {
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    ParseNMEA(buf.data());
-}
+using zorvik::test::feed;
+using zorvik::test::reset_record;
+using zorvik::test::snapshot;
 
 std::string with_checksum(const std::string& body) {
     std::string text = body + "*";

@@ -7,26 +7,14 @@
 #include <vector>
 
 #include "ZorvikDll.h"
+#include "record_helpers.h"
 #include "state_record.h"
 
 namespace {
 
-void reset_record() {
-    std::lock_guard lock(zorvik::state_mutex());
-    zorvik::state() = ParseNMEAInfo{};
-}
-
-ParseNMEAInfo snapshot() {
-    ParseNMEAInfo info;
-    GetParseNMEAInfo(&info);
-    return info;
-}
-
-void feed(const std::string& line) {
-    std::vector<char> buf(line.begin(), line.end());
-    buf.push_back('\0');
-    ParseNMEA(buf.data());
-}
+using zorvik::test::feed;
+using zorvik::test::reset_record;
+using zorvik::test::snapshot;
 
 class Position : public ::testing::Test {
   protected:
