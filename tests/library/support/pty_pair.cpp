@@ -74,6 +74,8 @@ std::vector<std::uint8_t> PtyPair::read_exact(std::size_t n, int timeout_ms) {
     return out;
 }
 
-void PtyPair::drain() { read_burst(0, 0); }
+void PtyPair::drain() {
+    read_burst(0, 0);
+}
 
 }  // namespace zorvik::test

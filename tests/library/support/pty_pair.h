@@ -10,7 +10,7 @@
 namespace zorvik::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -31,7 +31,7 @@ public:
     // Discards whatever is waiting on the master side.
     void drain();
 
-private:
+  private:
     int master_ = -1;
     int slave_keepalive_ = -1;  // keeps the pty open between the library's opens
     std::string slave_path_;
