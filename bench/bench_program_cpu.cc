@@ -7,7 +7,8 @@
 //                 whole (checksum right), one RMC per second, every GSV group
 //                 complete
 //   silent        connected to a simulator that sends nothing (--fault silent)
-// Memory: VmRSS when streaming has settled and at the end, and VmHWM.
+// Memory: VmRSS when streaming has settled, half-way and at the end of the
+// streaming phase, and the peak (VmHWM).
 //
 //   program_cpu_harness [--seconds N]       each phase N seconds (default 20)
 //                       [--minutes M]       the streaming phase M minutes (long no-loss run)
@@ -88,21 +89,32 @@ long StatusKb(const char* field) {
 }
 
 struct Share {
-    double process = 0;  // per cent of one core
-    double reader = -1;  // per cent of one core, -1 without a reader thread
+    double process = 0;     // per cent of one core
+    double reader = -1;     // per cent of one core, -1 without a reader thread
+    long rss_half_kb = -1;  // VmRSS half-way through the window
+    long rss_end_kb = -1;   // VmRSS at its end
+    long rss_max_kb = -1;   // the largest VmRSS sampled (once a second)
 };
 
 // Serves the GUI thread's events for `seconds` and returns the CPU used
-// meanwhile as a share of the wall time.
+// meanwhile as a share of the wall time, with the resident size sampled once
+// a second (a read of /proc/self/status, well below the figures measured).
 Share MeasureShare(int seconds) {
     std::vector<std::pair<pid_t, double>> readers;
     for (pid_t tid : ThreadsNamed("UartThread")) readers.push_back({tid, ThreadCpuSeconds(tid)});
     const double cpu0 = ProcessCpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    QTest::qWait(seconds * 1000);
-    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     Share s;
+    for (int second = 1; second <= seconds; ++second) {
+        const qint64 due = static_cast<qint64>(second) * 1000 - wall.elapsed();
+        if (due > 0) QTest::qWait(static_cast<int>(due));
+        const long rss = StatusKb("VmRSS");
+        s.rss_max_kb = std::max(s.rss_max_kb, rss);
+        if (second == (seconds + 1) / 2) s.rss_half_kb = rss;
+        if (second == seconds) s.rss_end_kb = rss;
+    }
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     s.process = 100.0 * (ProcessCpuSeconds() - cpu0) / elapsed;
     double reader_cpu = 0;
     bool any = false;
@@ -254,7 +266,6 @@ int main(int argc, char** argv) {
             const long rssSettled = StatusKb("VmRSS");
             const Tally before = tally;
             const Share s = MeasureShare(streamingSeconds);
-            const long rssEnd = StatusKb("VmRSS");
             const long rmc = tally.rmc - before.rmc;
             const long bad = tally.bad - before.bad, broken = tally.gsvBroken - before.gsvBroken;
             const bool lossless = bad == 0 && broken == 0 && rmc >= streamingSeconds - 1 &&
@@ -266,8 +277,9 @@ int main(int argc, char** argv) {
                 tally.lines - before.lines, bad, rmc, streamingSeconds,
                 tally.gsvGroups - before.gsvGroups, broken);
             std::printf("no loss: %s\n", lossless ? "yes" : "NO");
-            std::printf("VmRSS %ld kB settled, %ld kB after %d s\n", rssSettled, rssEnd,
-                        streamingSeconds);
+            std::printf(
+                "VmRSS %ld kB settled, %ld kB half-way, %ld kB after %d s, at most %ld kB\n",
+                rssSettled, s.rss_half_kb, s.rss_end_kb, streamingSeconds, s.rss_max_kb);
             QJsonObject o = ShareJson(s, streamingSeconds);
             o["sentences"] = static_cast<double>(tally.lines - before.lines);
             o["bad"] = static_cast<double>(bad);
@@ -276,7 +288,9 @@ int main(int argc, char** argv) {
             o["gsv_broken"] = static_cast<double>(broken);
             o["lossless"] = lossless;
             o["rss_settled_kb"] = static_cast<double>(rssSettled);
-            o["rss_end_kb"] = static_cast<double>(rssEnd);
+            o["rss_half_kb"] = static_cast<double>(s.rss_half_kb);
+            o["rss_end_kb"] = static_cast<double>(s.rss_end_kb);
+            o["rss_max_kb"] = static_cast<double>(s.rss_max_kb);
             result["streaming"] = o;
             ok = ok && lossless;
             Disconnect();
@@ -303,8 +317,7 @@ int main(int argc, char** argv) {
     long hwm = StatusKb("VmHWM");
     for (const char* phase : {"streaming"}) {
         const QJsonObject o = result[phase].toObject();
-        hwm = std::max({hwm, static_cast<long>(o["rss_settled_kb"].toDouble(-1)),
-                        static_cast<long>(o["rss_end_kb"].toDouble(-1))});
+        hwm = std::max(hwm, static_cast<long>(o["rss_max_kb"].toDouble(-1)));
     }
     std::printf("VmHWM %ld kB\n", hwm);
     result["vmhwm_kb"] = static_cast<double>(hwm);
