@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPlainTextEdit>
@@ -89,11 +90,12 @@ long StatusKb(const char* field) {
 }
 
 struct Share {
-    double process = 0;     // per cent of one core
-    double reader = -1;     // per cent of one core, -1 without a reader thread
-    long rss_half_kb = -1;  // VmRSS half-way through the window
-    long rss_end_kb = -1;   // VmRSS at its end
-    long rss_max_kb = -1;   // the largest VmRSS sampled (once a second)
+    double process = 0;        // per cent of one core
+    double reader = -1;        // per cent of one core, -1 without a reader thread
+    long rss_half_kb = -1;     // VmRSS half-way through the window
+    long rss_end_kb = -1;      // VmRSS at its end
+    long rss_max_kb = -1;      // the largest VmRSS sampled (once a second)
+    std::vector<long> rss_kb;  // every sample
 };
 
 // Serves the GUI thread's events for `seconds` and returns the CPU used
@@ -111,6 +113,7 @@ Share MeasureShare(int seconds) {
         if (due > 0) QTest::qWait(static_cast<int>(due));
         const long rss = StatusKb("VmRSS");
         s.rss_max_kb = std::max(s.rss_max_kb, rss);
+        s.rss_kb.push_back(rss);
         if (second == (seconds + 1) / 2) s.rss_half_kb = rss;
         if (second == seconds) s.rss_end_kb = rss;
     }
@@ -291,6 +294,9 @@ int main(int argc, char** argv) {
             o["rss_half_kb"] = static_cast<double>(s.rss_half_kb);
             o["rss_end_kb"] = static_cast<double>(s.rss_end_kb);
             o["rss_max_kb"] = static_cast<double>(s.rss_max_kb);
+            QJsonArray samples;
+            for (long kb : s.rss_kb) samples.append(static_cast<double>(kb));
+            o["rss_kb_per_second"] = samples;
             result["streaming"] = o;
             ok = ok && lossless;
             Disconnect();

@@ -2,11 +2,11 @@
 # CPU share of the built program DLL_Zorvik_V103 itself, read from
 # /proc/<pid>/stat: disconnected, then connected to the simulator streaming at
 # 115200 (through scripts/demo.sh, under a virtual display when there is none).
-#   bench/bench_program_cpu.sh [--seconds N] [--build-dir DIR]
+#   bench/bench_program_cpu.sh [--seconds N] [--build-dir DIR]   (default build/bench)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds=20
-build_dir="$root/build/default"
+build_dir="$root/build/bench"
 while (($#)); do
   case "$1" in
     --seconds) seconds="$2"; shift 2 ;;
