@@ -11,6 +11,7 @@
 
 #include "ZorvikDll.h"
 #include "ephemeris_fixtures.h"
+#include "ephemeris_upload_test.h"
 #include "pty_pair.h"
 #include "system_clock.h"
 #include "temp_dir.h"
@@ -20,42 +21,14 @@ namespace {
 using namespace zorvik::test;
 using Clock = std::chrono::steady_clock;
 
-constexpr zorvik::UtcTime kComputer{2024, 5, 1, 12, 0, 0};
+// The computer's clock (kComputer) on the files' scale.
 const std::uint32_t kComputerNow = file_time(2024, 5, 1, 12, 0, 0);
 const std::uint32_t kReceiverNow = file_time(2009, 3, 15, 10, 20, 30);
 constexpr std::uint32_t kSpan = 14400;
 
-class UpdateLTETest : public ::testing::Test {
+class UpdateLTETest : public EphemerisUploadTest {
   protected:
-    void SetUp() override {
-        clock_reads = 0;
-        zorvik::set_system_clock_for_testing([this] {
-            ++clock_reads;
-            return kComputer;
-        });
-        feed_rmc(2000, 1, 1, 0, 0, 0);  // year 2000: the computer's clock is used
-        ASSERT_NE(COM_Open(pty.slave_path().c_str(), "115200"), 0);
-    }
-    void TearDown() override {
-        COM_Close();
-        zorvik::set_system_clock_for_testing({});
-    }
-
-    int upload(const Bytes& file, Bytes& sent) {
-        const std::string path = dir / ("lte" + std::to_string(++files) + ".bin");
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()),
-                   static_cast<std::streamsize>(file.size()));
-        PortCollector collector(pty);
-        const int result = UpdateLTE(path.c_str());
-        sent = collector.finish();
-        return result;
-    }
-
-    PtyPair pty;
-    TempDir dir;
-    int files = 0;
-    std::atomic<int> clock_reads{0};
+    int upload(const Bytes& file, Bytes& sent) { return upload_with(UpdateLTE, file, sent); }
 };
 
 const std::vector<Bytes> kFirst = {vbi_frame(30, 1), vbi_frame(40, 2)};
