@@ -24,8 +24,9 @@ enum PurgeFlags : unsigned {
     kPurgeAll = 0x0F,
 };
 
-// The port's settings as found at open (termios on POSIX, COMMTIMEOUTS on Win32),
-// put back by close.
+// The port's read time-out settings as found at open (VMIN and VTIME on POSIX,
+// the COMMTIMEOUTS on Win32), put back by close. The line rate and format are
+// not part of it: output written just before a close must keep its rate.
 struct SavedSettings {
     std::vector<unsigned char> bytes;
 };
@@ -44,6 +45,24 @@ void purge(Handle h, unsigned flags);
 bool save_settings(Handle h, SavedSettings& out);
 void restore_settings(Handle h, const SavedSettings& saved);
 
+// The longest a write of n bytes may take at the port's current line rate:
+// the time its bytes need (10 bits each) plus one second. A healthy line
+// never reaches it; a peer that stops taking data does.
+long write_bound_ms(Handle h, std::size_t n);
+
+// Waits until the output written so far has left the port, at most
+// write_bound_ms for what is queued.
+void drain(Handle h);
+
+// True when the device behind h has gone: unplugged, or the far end of a
+// pseudo-terminal closed (a hang-up or an error condition on the handle).
+bool device_gone(Handle h);
+
+// Lets go of a gone device at once while h stays a handle of ours (to a null
+// device on POSIX), so that a read racing on the old value can never meet a
+// file opened later; close_port frees it.
+void release_device(Handle h);
+
 // Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).
 // mode is "<baud>,N,8,1"; a malformed baud leaves the speed as it was.
 void configure(Handle h, const std::string& mode);
@@ -52,7 +71,9 @@ void configure(Handle h, const std::string& mode);
 // Returns the count read, 0 on time-out, -1 on error.
 long read_some(Handle h, void* buf, std::size_t n);
 
-// Writes all n bytes in one call (WriteFile); true when all were handed to the port.
+// Writes all n bytes in one call (WriteFile); true when all were handed to the
+// port within write_bound_ms. A write that runs out of time discards what it
+// left queued, so that a close after it need not wait for it.
 bool write_all(Handle h, const void* data, std::size_t n);
 
 // The machine's serial ports and the registered virtual ports, stable order,

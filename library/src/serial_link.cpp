@@ -7,7 +7,15 @@
 // and the library's own byte reads hold read_mutex, which open and close take
 // too (read_mutex first, then port_mutex), so that no write or read can reach
 // a descriptor after close has handed its number back to the system.
+//
+// A device that goes away (unplugged, the far end of a pseudo-terminal closed)
+// closes the port as COM_Close does, found by a failed write or read or by the
+// status poll. The program's reader may be reading the old handle value at that
+// moment without any lock of ours, so the device is released at once but the
+// handle itself stays ours (parked) until the next open or close, which the
+// program makes between two reads.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -24,8 +32,9 @@ namespace {
 
 std::atomic<serial::Handle> port_handle{serial::kInvalidHandle};
 std::atomic<int> connected{0};
-serial::SavedSettings saved_settings;  // guarded by port_mutex
-serial::ByteReader library_reader;     // guarded by read_mutex
+serial::Handle parked_handle = serial::kInvalidHandle;  // guarded by port_mutex
+serial::SavedSettings saved_settings;                   // guarded by port_mutex
+serial::ByteReader library_reader;                      // guarded by read_mutex
 
 std::mutex port_mutex;
 std::mutex read_mutex;
@@ -38,13 +47,25 @@ std::mutex scan_mutex;
 int scan_count = 0;
 char scan_ports[ZORVIK_MAX_PORTS][ZORVIK_PORT_NAME_SIZE] = {};
 
+// The status poll looks for a vanished device at most this often: the reader
+// polls the status once per byte, and a system call per byte costs too much.
+constexpr auto kGoneProbeInterval = std::chrono::milliseconds(50);
+std::atomic<std::chrono::steady_clock::rep> next_gone_probe{0};
+
 // Both locks held by the caller.
 void close_locked() {
     const serial::Handle h = port_handle.load();
     if (h != serial::kInvalidHandle) {
+        // What was written goes out at the rate it was written at; only the
+        // read time-outs are put back, never the rate.
+        serial::drain(h);
         serial::purge(h, serial::kPurgeRxAbort);
         serial::restore_settings(h, saved_settings);
         serial::close_port(h);
+    }
+    if (parked_handle != serial::kInvalidHandle) {
+        serial::close_port(parked_handle);
+        parked_handle = serial::kInvalidHandle;
     }
     // A closed descriptor's number is reused by the next open at once:
     // forget it, so that later commands fail instead of writing elsewhere.
@@ -54,6 +75,30 @@ void close_locked() {
     library_reader.reset();
 }
 
+// port_mutex held. When the device behind h has gone, the port is closed
+// for good (status 0, handle invalid) and the handle parked.
+void close_if_gone_locked(serial::Handle h) {
+    if (h == serial::kInvalidHandle || port_handle.load() != h || !serial::device_gone(h)) return;
+    serial::release_device(h);
+    parked_handle = h;
+    port_handle.store(serial::kInvalidHandle);
+    connected.store(0);
+    saved_settings.bytes.clear();
+}
+
+void probe_for_gone_device() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto due = next_gone_probe.load();
+    if (now < due) return;
+    const auto next =
+        now +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(kGoneProbeInterval).count();
+    if (!next_gone_probe.compare_exchange_strong(due, next)) return;  // another thread probes
+    // A writer holding the lock finds a vanished device by itself.
+    std::unique_lock lock(port_mutex, std::try_to_lock);
+    if (lock.owns_lock()) close_if_gone_locked(port_handle.load());
+}
+
 }  // namespace
 
 int port_write(const void* data, std::size_t n) {
@@ -61,14 +106,21 @@ int port_write(const void* data, std::size_t n) {
     const serial::Handle h = port_handle.load();
     if (h == serial::kInvalidHandle || connected.load() == 0) return 0;
     if (n > 0 && data == nullptr) return 0;
-    return serial::write_all(h, data, n) ? 1 : 0;
+    if (serial::write_all(h, data, n)) return 1;
+    close_if_gone_locked(h);
+    return 0;
 }
 
 int port_read_byte(std::uint8_t& out) {
     std::lock_guard lock(read_mutex);
     const serial::Handle h = port_handle.load();
     if (h == serial::kInvalidHandle || connected.load() == 0) return 0;
-    return library_reader.read_byte(h, out) == 1 ? 1 : 0;
+    const int got = library_reader.read_byte(h, out);
+    if (got < 0) {
+        std::lock_guard port_lock(port_mutex);
+        close_if_gone_locked(h);
+    }
+    return got == 1 ? 1 : 0;
 }
 
 void serial_link_initialise() {
@@ -121,6 +173,7 @@ ZORVIK_API void COM_Close(void) {
 }
 
 ZORVIK_API int GetComPort_connected_Status(void) {
+    if (connected.load() == 1) probe_for_gone_device();
     return connected.load();
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -175,18 +176,18 @@ TEST_F(SerialLink, BacklogAboveThresholdIsDiscardedAtOpenSmallerOneKept) {
     }
 }
 
-TEST_F(SerialLink, CloseRestoresTheSettingsFoundAtOpen) {
+TEST_F(SerialLink, CloseKeepsTheLineSettingsAndPutsBackOnlyTheReadTimeOuts) {
     set_cooked(pty_.slave_path(), B19200);
     const termios before = settings_of(pty_.slave_path());
     ASSERT_NE(COM_Open(pty_.slave_path().c_str(), "115200"), 0);
+    const termios open = settings_of(pty_.slave_path());
     COM_Close();
     EXPECT_EQ(GetComPort_connected_Status(), 0);
     const termios after = settings_of(pty_.slave_path());
-    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B19200));
-    EXPECT_EQ(after.c_iflag, before.c_iflag);
-    EXPECT_EQ(after.c_oflag, before.c_oflag);
-    EXPECT_EQ(after.c_cflag, before.c_cflag);
-    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    // A command written just before a close must go out at its own rate.
+    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B115200));
+    EXPECT_EQ(after.c_cflag, open.c_cflag);
+    EXPECT_EQ(after.c_lflag, open.c_lflag);
     EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
     EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
 }
@@ -281,24 +282,113 @@ TEST_F(SerialLink, ByteReaderServesOneReadAndPurgesOnlyOnReceivePurge) {
     EXPECT_EQ(reader.read_byte(zorvik::serial::kInvalidHandle, byte), -1);
 }
 
-TEST_F(SerialLink, VanishedDeviceReadsAsErrorAndWritesFail) {
-    // A pty of our own without a keep-alive, so that its master can vanish.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
-    const int handle = COM_Open(slave.c_str(), "9600");
-    ASSERT_NE(handle, 0);
-    ::close(master);
+// A pty of our own without a keep-alive, so that its master can vanish.
+struct VanishingPty {
+    VanishingPty() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(::grantpt(master), 0);
+        EXPECT_EQ(::unlockpt(master), 0);
+        slave = ::ptsname(master);
+    }
+    ~VanishingPty() { vanish(); }
+    void vanish() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    int master = -1;
+    std::string slave;
+};
 
-    zorvik::serial::ByteReader reader;
-    std::uint8_t byte = 0;
-    const auto start = Clock::now();
-    EXPECT_EQ(reader.read_byte(handle, byte), -1);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(zorvik::port_write("$PKVX*00\r\n", 10), 0);
+long ms_since(Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// The device goes away under each kind of user of the port: the library
+// notices within a second and closes the port, whoever finds it.
+TEST_F(SerialLink, VanishedDeviceClosesThePortWhoeverFindsIt) {
+    const struct {
+        const char* finder;
+        std::function<void()> touch;
+    } cases[] = {
+        {"status poll", [] {}},
+        {"command write", [] { (void)zorvik::port_write("$PKVX*00\r\n", 10); }},
+        {"library read",
+         [] {
+             std::uint8_t byte;
+             (void)zorvik::port_read_byte(byte);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.finder);
+        VanishingPty pty;
+        const int handle = COM_Open(pty.slave.c_str(), "38400");
+        ASSERT_NE(handle, 0);
+        pty.vanish();
+
+        const auto start = Clock::now();
+        while (GetComPort_connected_Status() != 0 && ms_since(start) < 1000) {
+            c.touch();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(GetComPort_connected_Status(), 0);
+        EXPECT_LT(ms_since(start), 1000);
+        EXPECT_EQ(zorvik::port_write("x", 1), 0);
+
+        // A reader still holding the old value reads nothing, fails or sees
+        // nothing arrive, and never meets a file opened since.
+        TempDir dir;
+        const int newcomer = ::open((dir / "f").c_str(), O_RDWR | O_CREAT, 0600);
+        EXPECT_NE(newcomer, handle);
+        ::close(newcomer);
+        zorvik::serial::ByteReader reader;
+        std::uint8_t byte = 0;
+        EXPECT_NE(reader.read_byte(handle, byte), 1);
+
+        // Connect works again once a device is back.
+        PtyPair back;
+        ASSERT_NE(COM_Open(back.slave_path().c_str(), "38400"), 0);
+        EXPECT_NE(zorvik::port_write("ok", 2), 0);
+        EXPECT_EQ(as_text(back.read_exact(2)), "ok");
+        COM_Close();
+    }
+}
+
+// A peer that takes nothing: the write that can no longer go out fails
+// within the time its bytes need plus a second, and a close waiting behind
+// it returns within that bound too.
+TEST_F(SerialLink, WriteToAPeerThatStopsReadingFailsWithinItsBound) {
+    const int handle = COM_Open(pty_.slave_path().c_str(), "115200");
+    ASSERT_NE(handle, 0);
+    const std::string chunk(4096, 'w');
+    const long bound_ms = zorvik::serial::write_bound_ms(handle, chunk.size());
+    EXPECT_GE(bound_ms, 1000 + 355);
+    EXPECT_LE(bound_ms, 1000 + 356);
+
+    std::atomic<long> failed_after_ms{-1};
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int i = 0; i < 1000; ++i) {
+            const auto start = Clock::now();
+            if (zorvik::port_write(chunk.data(), chunk.size()) == 0) {
+                failed_after_ms = ms_since(start);
+                break;
+            }
+        }
+        writing = false;
+    });
+    // Let the queue fill and the writer block, then close behind it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(writing.load());
+    const auto close_start = Clock::now();
     COM_Close();
+    const long close_ms = ms_since(close_start);
+    writer.join();
+    EXPECT_GE(failed_after_ms.load(), 900);
+    EXPECT_LE(failed_after_ms.load(), bound_ms + 300);
+    EXPECT_LE(close_ms, bound_ms + 300);
+    EXPECT_EQ(GetComPort_connected_Status(), 0);
 }
 
 TEST_F(SerialLink, ConcurrentWritersPollersAndReopenStayConsistent) {

@@ -227,8 +227,10 @@ TEST_F(Win32Serial, OpenInstallsEightNOneWithoutFlowControlAtEveryRate) {
         EXPECT_EQ(t.ReadIntervalTimeout, 0u);
         EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
         EXPECT_EQ(t.ReadTotalTimeoutConstant, 100u);
-        EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
-        EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+        // Writes are bounded: the time the bytes need, plus one second.
+        EXPECT_EQ(t.WriteTotalTimeoutMultiplier,
+                  static_cast<DWORD>((10000 + std::atoi(baud) - 1) / std::atoi(baud)));
+        EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
 
         COM_Close();
         EXPECT_EQ(GetComPort_connected_Status(), 0);

@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "port_registry.h"
 #include "serial_port.h"
@@ -26,6 +28,20 @@ namespace zorvik::serial {
 namespace {
 
 constexpr int kReadTimeoutMs = 100;
+
+// A write may take the time its bytes need on the line plus this.
+constexpr long kWriteSlackMs = 1000;
+constexpr unsigned long kBitsPerByte = 10;  // start, 8 data, stop
+constexpr unsigned long kSlowestBaud = 300;
+constexpr unsigned long long kMaxBoundMs = 3600 * 1000;  // keeps the sum in range
+constexpr std::size_t kUartFifoBytes = 16;
+constexpr int kDrainPollMs = 5;
+
+long deadline_left_ms(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max<long>(0, static_cast<long>(left.count()));
+}
 
 int fd_of(Handle h) {
     return static_cast<int>(h);
@@ -149,37 +165,38 @@ std::vector<std::string> hardware_ports() {
     return ports;
 }
 
+struct RateEntry {
+    unsigned long baud;
+    speed_t speed;
+};
+constexpr RateEntry kRates[] = {
+    {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},   {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+    {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
 speed_t speed_for(unsigned long baud) {
-    switch (baud) {
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        case 460800:
-            return B460800;
-        case 921600:
-            return B921600;
-        default:
-            return B0;
-    }
+    for (const RateEntry& r : kRates)
+        if (r.baud == baud) return r.speed;
+    return B0;
+}
+
+// 0 for a speed not in the table.
+unsigned long baud_for(speed_t speed) {
+    for (const RateEntry& r : kRates)
+        if (r.speed == speed) return r.baud;
+    return 0;
+}
+
+// The time n bytes need on the line at the port's current output rate.
+long line_time_ms(Handle h, std::size_t n) {
+    termios t{};
+    unsigned long baud = 0;
+    if (valid(h) && ::tcgetattr(fd_of(h), &t) == 0) baud = baud_for(::cfgetospeed(&t));
+    if (baud == 0) baud = kSlowestBaud;  // unknown rate: allow the most time
+    const unsigned long long bytes = std::min<unsigned long long>(n, 1ULL << 32);
+    const auto ms = bytes * kBitsPerByte * 1000 / baud;
+    return static_cast<long>(std::min<unsigned long long>(ms, kMaxBoundMs));
 }
 
 // The fields of "<baud>,<parity>,<data>,<stop>".
@@ -246,8 +263,9 @@ Handle open_exclusive(const std::string& port_name) {
         return kInvalidHandle;
     }
     ::ioctl(fd, TIOCEXCL);
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    // The descriptor stays non-blocking: reads wait in poll() for at most the
+    // read time-out, and writes wait in poll() for at most their bound, so a
+    // peer that stops taking data can never hold a write (and the port) for good.
     return fd;
 }
 
@@ -283,16 +301,59 @@ bool save_settings(Handle h, SavedSettings& out) {
     out.bytes.clear();
     termios t{};
     if (!valid(h) || ::tcgetattr(fd_of(h), &t) != 0) return false;
-    const auto* p = reinterpret_cast<const unsigned char*>(&t);
-    out.bytes.assign(p, p + sizeof t);
+    out.bytes = {t.c_cc[VMIN], t.c_cc[VTIME]};
     return true;
 }
 
 void restore_settings(Handle h, const SavedSettings& saved) {
-    if (!valid(h) || saved.bytes.size() != sizeof(termios)) return;
+    if (!valid(h) || saved.bytes.size() != 2) return;
     termios t{};
-    std::memcpy(&t, saved.bytes.data(), sizeof t);
+    if (::tcgetattr(fd_of(h), &t) != 0) return;
+    t.c_cc[VMIN] = saved.bytes[0];
+    t.c_cc[VTIME] = saved.bytes[1];
     ::tcsetattr(fd_of(h), TCSANOW, &t);
+}
+
+long write_bound_ms(Handle h, std::size_t n) {
+    return line_time_ms(h, n) + kWriteSlackMs;
+}
+
+void drain(Handle h) {
+    if (!valid(h)) return;
+    int queued = 0;
+    if (::ioctl(fd_of(h), TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    // tcdrain() has no time limit; poll the queue instead.
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(write_bound_ms(h, static_cast<std::size_t>(queued)));
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::ioctl(fd_of(h), TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            // The queue is empty; the last bytes may still be in the UART's FIFO.
+            std::this_thread::sleep_for(std::chrono::milliseconds(
+                std::min(line_time_ms(h, kUartFifoBytes), deadline_left_ms(deadline))));
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDrainPollMs));
+    }
+}
+
+bool device_gone(Handle h) {
+    if (!valid(h)) return false;
+    // poll() reports a hang-up and an error condition whatever is asked for.
+    pollfd pfd{fd_of(h), 0, 0};
+    if (::poll(&pfd, 1, 0) <= 0) return false;
+    return (pfd.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+void release_device(Handle h) {
+    if (!valid(h)) return;
+    const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null_fd < 0) return;
+    // dup2 swaps the file behind the number in one step: the device is let
+    // go, and the number is never free for another open in between.
+    ::ioctl(fd_of(h), TIOCNXCL);
+    ::dup3(null_fd, fd_of(h), O_CLOEXEC);
+    ::close(null_fd);
 }
 
 void configure(Handle h, const std::string& mode) {
@@ -359,22 +420,28 @@ bool write_all(Handle h, const void* data, std::size_t n) {
     if (!valid(h)) return false;
     if (n == 0) return true;
     if (data == nullptr) return false;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(write_bound_ms(h, n));
     const auto* p = static_cast<const unsigned char*>(data);
     while (n > 0) {
         const ssize_t w = ::write(fd_of(h), p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd pfd{fd_of(h), POLLOUT, 0};
-                if (::poll(&pfd, 1, 1000) < 0 && errno != EINTR) return false;
-                if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
-                continue;
-            }
+        if (w > 0) {
+            p += w;
+            n -= static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        const long left = deadline_left_ms(deadline);
+        if (left <= 0) {
+            // The peer takes nothing: drop what is stuck so that a close
+            // need not wait for it too.
+            ::tcflush(fd_of(h), TCOFLUSH);
             return false;
         }
-        if (w == 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
+        pollfd pfd{fd_of(h), POLLOUT, 0};
+        if (::poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+        if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
     }
     return true;
 }

@@ -26,8 +26,37 @@ namespace {
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
 // The time-outs COM_Open installs: a read returns after at most 100 ms with
-// what has arrived; writes have no time-out.
+// what has arrived; a write fails once it has taken the time its bytes need
+// (10 bits each, rounded up to whole milliseconds per byte) plus one second.
 constexpr DWORD kReadTotalTimeoutMs = 100;
+constexpr DWORD kWriteSlackMs = 1000;
+constexpr DWORD kBitsPerByte = 10;
+constexpr DWORD kSlowestBaud = 300;
+constexpr DWORD kDrainPollMs = 5;
+
+// Errors a port gives once its device has been removed.
+bool is_gone_error(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_NO_SUCH_DEVICE:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_GEN_FAILURE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+DWORD current_baud(HANDLE h) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb) || dcb.BaudRate == 0) return kSlowestBaud;
+    return dcb.BaudRate;
+}
 
 constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
@@ -134,9 +163,6 @@ void configure(Handle h, const std::string& mode) {
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = kReadTotalTimeoutMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
-    SetCommTimeouts(to_win(h), &timeouts);
 
     DCB dcb{};
     dcb.DCBlength = 28;
@@ -148,6 +174,45 @@ void configure(Handle h, const std::string& mode) {
     if (BuildCommDCBA(mode.c_str(), &built)) dcb = built;
     dcb.DCBlength = 28;
     SetCommState(to_win(h), &dcb);
+
+    const DWORD baud = current_baud(to_win(h));
+    timeouts.WriteTotalTimeoutMultiplier = (kBitsPerByte * 1000 + baud - 1) / baud;
+    timeouts.WriteTotalTimeoutConstant = kWriteSlackMs;
+    SetCommTimeouts(to_win(h), &timeouts);
+}
+
+long write_bound_ms(Handle h, std::size_t n) {
+    const DWORD baud = is_invalid(h) ? kSlowestBaud : current_baud(to_win(h));
+    const unsigned long long bytes = std::min<unsigned long long>(n, 1ULL << 32);
+    const unsigned long long ms = bytes * kBitsPerByte * 1000 / baud;
+    return static_cast<long>(std::min<unsigned long long>(ms, 3600ULL * 1000)) + kWriteSlackMs;
+}
+
+void drain(Handle h) {
+    if (is_invalid(h)) return;
+    // FlushFileBuffers has no time limit; watch the output queue instead.
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(to_win(h), &errors, &stat) || stat.cbOutQue == 0) return;
+    const ULONGLONG deadline = GetTickCount64() + write_bound_ms(h, stat.cbOutQue);
+    while (GetTickCount64() < deadline) {
+        if (!ClearCommError(to_win(h), &errors, &stat) || stat.cbOutQue == 0) return;
+        Sleep(kDrainPollMs);
+    }
+}
+
+bool device_gone(Handle h) {
+    if (is_invalid(h)) return false;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (ClearCommError(to_win(h), &errors, &stat)) return false;
+    return is_gone_error(GetLastError());
+}
+
+void release_device(Handle h) {
+    // Handle values are reused too, so the handle stays open until
+    // close_port; the pending operations end now.
+    if (!is_invalid(h)) PurgeComm(to_win(h), kPurgeAll);
 }
 
 // True when a ReadFile under these time-outs returns within a bounded time
@@ -199,7 +264,10 @@ bool write_all(Handle h, const void* data, std::size_t n) {
     if (n > 0xffffffffu) return false;  // never one WriteFile call
     DWORD written = 0;
     const BOOL ok = WriteFile(to_win(h), data, static_cast<DWORD>(n), &written, nullptr);
-    return ok && written == n;
+    if (ok && written == n) return true;
+    // Timed out (the write time-outs) or failed: nothing stays queued behind it.
+    if (ok) PurgeComm(to_win(h), PURGE_TXABORT | PURGE_TXCLEAR);
+    return false;
 }
 
 std::vector<std::string> list_ports(std::size_t limit, std::size_t max_name_length) {
