@@ -9,15 +9,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "ZorvikDll.h"
+#include "regular_file.h"
 #include "serial_link.h"
 #include "state_record.h"
 #include "system_clock.h"
@@ -243,18 +242,11 @@ int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // Reads a whole regular file of min_size to max_size bytes; false when it cannot
 // be opened or read, or its size is outside those bounds.
 bool read_file(const char* file_name, std::size_t min_size, std::size_t max_size,
                std::vector<std::uint8_t>& out) {
-    if (!file_name || !*file_name) return false;
-    std::error_code ec;
-    if (std::filesystem::is_directory(std::filesystem::path(file_name), ec)) return false;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(file_name, "rb"));
+    const zorvik::platform::File file = zorvik::platform::open_regular_file(file_name);
     if (!file) return false;
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
     const long end = std::ftell(file.get());

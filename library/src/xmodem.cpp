@@ -12,14 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <span>
-#include <system_error>
 #include <thread>
 
 #include "ZorvikDll.h"
 #include "loader_images.h"
+#include "regular_file.h"
 #include "serial_link.h"
 
 namespace zorvik {
@@ -108,19 +107,12 @@ std::int32_t percent_of(std::uint64_t acknowledged, std::uint64_t size) {
     return static_cast<std::int32_t>(std::min(acknowledged, size) * 100 / size);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using platform::File;
 
 // Opens a regular file for reading and takes its size; the file is closed when
 // the handle goes out of scope, on every return.
 File open_for_reading(const char* file_name, std::uint64_t& size) {
-    if (!file_name || !*file_name) return nullptr;
-    std::error_code ec;
-    const auto path = std::filesystem::path(file_name);
-    if (std::filesystem::is_directory(path, ec)) return nullptr;
-    File file(std::fopen(file_name, "rb"));
+    File file = platform::open_regular_file(file_name);
     if (!file) return nullptr;
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return nullptr;
     const long end = std::ftell(file.get());
