@@ -1,11 +1,13 @@
 // The port list and port-name resolution, with a registry of virtual ports
 // in a temporary directory so that a running simulator is never met.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,6 +186,53 @@ TEST_F(PortList, RegisteredNameOpensItsPseudoTerminal) {
     register_port("GONE", registry_ / "nowhere");
     EXPECT_EQ(COM_Open("GONE", "115200"), 0);
     EXPECT_EQ(GetComPort_connected_Status(), 0);
+}
+
+// Another user's links and directories are never followed: neither listed
+// nor opened by name.
+TEST_F(PortList, RegistryThatIsNotTheUsersOwnIsNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files another user owns";
+    constexpr uid_t kOtherUser = 65534;  // nobody
+    PtyPair pty;
+    const struct {
+        const char* what;
+        std::function<std::string(const TempDir&)> make;  // returns the registry to use
+    } cases[] = {
+        {"a link another user owns",
+         [&](const TempDir& d) {
+             const std::string link = d / "COM1";
+             EXPECT_EQ(::symlink(pty.slave_path().c_str(), link.c_str()), 0);
+             EXPECT_EQ(::lchown(link.c_str(), kOtherUser, kOtherUser), 0);
+             return d.path();
+         }},
+        {"a directory another user owns",
+         [&](const TempDir& d) {
+             EXPECT_EQ(::symlink(pty.slave_path().c_str(), (d / "COM1").c_str()), 0);
+             EXPECT_EQ(::chown(d.path().c_str(), kOtherUser, kOtherUser), 0);
+             return d.path();
+         }},
+        {"a directory others may write to",
+         [&](const TempDir& d) {
+             EXPECT_EQ(::symlink(pty.slave_path().c_str(), (d / "COM1").c_str()), 0);
+             EXPECT_EQ(::chmod(d.path().c_str(), 0777), 0);
+             return d.path();
+         }},
+        {"a registry that is itself a link",
+         [&](const TempDir& d) {
+             EXPECT_EQ(::symlink(registry_.path().c_str(), (d / "ports").c_str()), 0);
+             register_port("COM1", pty.slave_path());
+             return d / "ports";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        zorvik::serial::set_registry_dir_for_testing(c.make(dir));
+        const auto names = scan();
+        EXPECT_EQ(std::find(names.begin(), names.end(), "COM1"), names.end());
+        EXPECT_EQ(zorvik::serial::device_path("COM1"), "/dev/ttyS0");
+        ::unlink((registry_ / "COM1").c_str());
+    }
 }
 
 TEST_F(PortList, OnlyTheOutermostFinaliseForgetsTheScan) {

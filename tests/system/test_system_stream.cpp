@@ -73,7 +73,7 @@ TEST(SystemStream, TenSecondsFillTheChannelTableAndGiveAFix) {
     const auto unix_now = static_cast<std::int64_t>(std::time(nullptr));
     EXPECT_NEAR(static_cast<double>(gps), static_cast<double>(unix_now - 315964800), 5.0);
     link.close();
-    zorvik::serial::set_registry_dir_for_testing(zorvik::serial::kDefaultRegistryDir);
+    zorvik::serial::set_registry_dir_for_testing("");
 }
 
 TEST(SystemStream, RateChangeMovesBothSidesAndBack) {

@@ -11,6 +11,7 @@
 
 #include "options.h"
 #include "port.h"
+#include "port_registry.h"
 #include "receiver.h"
 #include "report.h"
 
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     }
     sim::Registration registration;
     const bool do_register = options.do_register && options.tty.empty();
+    if (options.registry_dir.empty()) options.registry_dir = zorvik::serial::registry_dir();
     if (do_register &&
         !registration.create(options.registry_dir, options.port_name, port.device(), error)) {
         std::fprintf(stderr, "receiver-sim: %s\n", error.c_str());
@@ -95,7 +97,9 @@ int main(int argc, char** argv) {
             if (getppid() != parent) break;
         }
         const double wait = receiver.tick(now);
-        pollfd p{port.fd(), POLLIN, 0};
+        const double deaf = options.faults.deaf_after_seconds;
+        const bool reading = deaf < 0 || now - start < deaf;
+        pollfd p{port.fd(), static_cast<short>(reading ? POLLIN : 0), 0};
         const int timeout_ms = static_cast<int>(std::ceil(std::max(0.0, wait) * 1000.0));
         const int r = poll(&p, 1, timeout_ms);
         if (r > 0 && (p.revents & POLLIN)) {

@@ -56,6 +56,10 @@ bool parse_faults(const std::string& list, Faults& f, std::string& error) {
             f.vanish_after_blocks = static_cast<int>(n);
         else if (name == "vanish-after-seconds" && to_real(value, 0, 1e7, d))
             f.vanish_after_seconds = d;
+        else if (name == "deaf" && value.empty())
+            f.deaf_after_seconds = 0;
+        else if (name == "deaf-after-seconds" && to_real(value, 0, 1e7, d))
+            f.deaf_after_seconds = d;
         else {
             error = "unknown fault '" + item + "'";
             return false;
@@ -69,8 +73,9 @@ bool parse_faults(const std::string& list, Faults& f, std::string& error) {
 std::string usage() {
     return "usage: receiver-sim [options]\n"
            "  --port-name NAME      register the pty as virtual port NAME (default COM1)\n"
-           "  --registry-dir DIR    directory of the registration links (default "
-           "/tmp/zorvik-ports)\n"
+           "  --registry-dir DIR    directory of the registration links (default: the\n"
+           "                        user's own, $XDG_RUNTIME_DIR/zorvik-ports or\n"
+           "                        /tmp/zorvik-ports-<uid>)\n"
            "  --no-register         do not register\n"
            "  --tty PATH            work on a real tty instead of a pseudo-terminal\n"
            "  --baud N              initial rate (default 9600)\n"
@@ -78,7 +83,8 @@ std::string usage() {
            "  --report FILE         append JSON lines of what was received and done\n"
            "  --image-out FILE      where the boot loader writes the received image\n"
            "  --fault LIST          garbage,badsum,longline,burst,silent,no-nak,\n"
-           "                        vanish-after-blocks=N,vanish-after-seconds=S\n"
+           "                        vanish-after-blocks=N,vanish-after-seconds=S,\n"
+           "                        deaf,deaf-after-seconds=S (stop reading the port)\n"
            "  --seed N              seed of the sky model and the faults (default 1)\n"
            "  --customer-version T  text of the customer version reply\n"
            "  --erase-seconds S     boot loader erase time before scaling (default 2)\n"

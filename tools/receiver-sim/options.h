@@ -15,11 +15,13 @@ struct Faults {
     bool no_nak = false;               // the boot loader never asks for data
     int vanish_after_blocks = -1;      // exit abruptly once this many blocks are in
     double vanish_after_seconds = -1;  // exit abruptly after this long
+    double deaf_after_seconds = -1;    // stop reading the port after this long, so that
+                                       // the other end's writes back up and block
 };
 
 struct Options {
     std::string port_name = "COM1";
-    std::string registry_dir = "/tmp/zorvik-ports";
+    std::string registry_dir;  // empty: the user's own registry
     bool do_register = true;
     std::string tty;  // empty: create a pseudo-terminal
     int baud = 9600;

@@ -1,6 +1,7 @@
 #include "port.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <utility>
+
+#include "port_registry.h"
 
 namespace sim {
 
@@ -172,33 +175,21 @@ long Port::read_some(std::uint8_t* data, std::size_t n) {
 
 bool Registration::create(const std::string& dir, const std::string& name,
                           const std::string& device, std::string& error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        error = "cannot create " + dir + ": " + ec.message();
-        return false;
-    }
-    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') {
         error = "invalid port name '" + name + "'";
         return false;
     }
+    if (!zorvik::serial::prepare_registry_dir(dir, error)) return false;
+    if (!take_name(dir, name, error)) return false;
+    // The name is ours: a link left by a simulator that was killed is
+    // replaced atomically, a new link under a temporary name renamed over it.
     const std::string link = dir + "/" + name;
-    char target[4096];
-    const ssize_t len = readlink(link.c_str(), target, sizeof target - 1);
-    if (len > 0) {
-        target[len] = '\0';
-        struct stat st {};
-        if (stat(target, &st) == 0)
-            std::fprintf(stderr, "receiver-sim: replacing registration %s -> %s\n", link.c_str(),
-                         target);
-    }
-    // Replace any earlier link atomically: a new link under a temporary name, renamed.
     const std::string tmp = link + ".tmp" + std::to_string(getpid());
     ::unlink(tmp.c_str());
     if (symlink(device.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0) {
         error = "cannot register " + link + ": " + std::strerror(errno);
         ::unlink(tmp.c_str());
+        release_name();
         return false;
     }
     link_ = link;
@@ -206,16 +197,49 @@ bool Registration::create(const std::string& dir, const std::string& name,
     return true;
 }
 
-void Registration::remove() {
-    if (link_.empty()) return;
-    // Only our own link: a newer simulator may have taken the name over.
-    char target[4096];
-    const ssize_t len = readlink(link_.c_str(), target, sizeof target - 1);
-    if (len > 0) {
-        target[len] = '\0';
-        if (device_ == target) ::unlink(link_.c_str());
+bool Registration::take_name(const std::string& dir, const std::string& name, std::string& error) {
+    // A lock on a hidden file per name, held for the simulator's life; the
+    // system lets go of it however the simulator ends.
+    const std::string lock_path = dir + "/." + name + ".lock";
+    lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lock_fd_ < 0) {
+        error = "cannot open " + lock_path + ": " + std::strerror(errno);
+        return false;
     }
-    link_.clear();
+    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+        char holder[32] = {};
+        const ssize_t n = ::pread(lock_fd_, holder, sizeof holder - 1, 0);
+        error = "port name " + name + " is held by a running simulator";
+        if (n > 0) error += " (pid " + std::string(holder, static_cast<std::size_t>(n)) + ")";
+        error += "; choose another name with --port-name";
+        release_name();
+        return false;
+    }
+    const std::string pid = std::to_string(getpid());
+    if (::ftruncate(lock_fd_, 0) != 0 ||
+        ::pwrite(lock_fd_, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        // The pid only makes the refusal message clearer; the lock is what counts.
+    }
+    return true;
+}
+
+void Registration::release_name() {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+    lock_fd_ = -1;
+}
+
+void Registration::remove() {
+    if (!link_.empty()) {
+        // Only our own link: nobody else can hold the name while we hold its lock.
+        char target[4096];
+        const ssize_t len = readlink(link_.c_str(), target, sizeof target - 1);
+        if (len > 0) {
+            target[len] = '\0';
+            if (device_ == target) ::unlink(link_.c_str());
+        }
+        link_.clear();
+    }
+    release_name();
 }
 
 std::uint8_t garble(std::uint8_t b) {

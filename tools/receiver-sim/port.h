@@ -51,16 +51,25 @@ unsigned speed_constant(int baud);
 int baud_of_speed(unsigned speed);
 
 // A registration symlink dir/name -> device, removed again by remove().
+// A name that a running simulator holds is refused.
 class Registration {
   public:
+    Registration() = default;
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+    ~Registration() { remove(); }
+
     bool create(const std::string& dir, const std::string& name, const std::string& device,
                 std::string& error);
     void remove();
     const std::string& link() const { return link_; }
 
   private:
+    bool take_name(const std::string& dir, const std::string& name, std::string& error);
+    void release_name();
     std::string link_;
     std::string device_;
+    int lock_fd_ = -1;
 };
 
 // Output at the line rate: 10 bits per byte, written in chunks of about 10 ms.

@@ -65,15 +65,6 @@ std::optional<unsigned long> com_number(const std::string& name) {
     return n;
 }
 
-// A registry entry is a live virtual port when it is a symbolic link whose
-// target still exists.
-bool is_live_virtual_port(const std::string& link_path) {
-    struct stat link_info {};
-    if (::lstat(link_path.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return false;
-    struct stat target {};
-    return ::stat(link_path.c_str(), &target) == 0;
-}
-
 // A name as the port list shows it: printable, no separators, not hidden.
 bool listable_name(const std::string& name) {
     if (name.empty() || name[0] == '.') return false;
@@ -129,8 +120,9 @@ std::vector<std::string> directory_names(const std::string& dir) {
 std::vector<std::string> virtual_ports() {
     const std::string dir = registry_dir();
     std::vector<std::string> ports;
+    if (!registry_dir_trusted(dir)) return ports;
     for (auto& name : directory_names(dir))
-        if (listable_name(name) && is_live_virtual_port(dir + "/" + name))
+        if (listable_name(name) && registered_port_live(dir, name))
             ports.push_back(std::move(name));
     return ports;
 }
@@ -231,8 +223,9 @@ std::optional<unsigned long> parse_baud(const std::string& text) {
 std::string device_path(const std::string& port_name) {
     if (port_name.find('/') != std::string::npos) return port_name;
     if (port_name.empty()) return std::string();
-    const std::string link = registry_dir() + "/" + port_name;
-    if (is_live_virtual_port(link)) return link;
+    const std::string dir = registry_dir();
+    if (registry_dir_trusted(dir) && registered_port_live(dir, port_name))
+        return dir + "/" + port_name;
     if (auto n = com_number(port_name)) return "/dev/ttyS" + std::to_string(*n - 1);
     return "/dev/" + port_name;
 }
