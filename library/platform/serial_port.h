@@ -58,9 +58,9 @@ void drain(Handle h);
 // pseudo-terminal closed (a hang-up or an error condition on the handle).
 bool device_gone(Handle h);
 
-// Lets go of a gone device at once while h stays a handle of ours (to a null
-// device on POSIX), so that a read racing on the old value can never meet a
-// file opened later; close_port frees it.
+// Lets go of a gone device at once while h stays a handle of ours (to a dead
+// pipe on POSIX), so that a read racing on the old value fails and can never
+// meet a file opened later; close_port frees it.
 void release_device(Handle h);
 
 // Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).

@@ -144,8 +144,9 @@ extern "C" {
 ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     std::lock_guard read_lock(read_mutex);  // always before port_mutex
     std::lock_guard port_lock(port_mutex);
-    // A port still open would otherwise be lost and stay held until exit.
-    if (port_handle.load() != serial::kInvalidHandle) close_locked();
+    // A port still open would otherwise be lost and stay held until exit; a
+    // handle parked after a lost device is freed here too.
+    close_locked();
 
     const std::string name = port_name ? port_name : "";
     const serial::Handle h = name.empty() ? serial::kInvalidHandle : serial::open_exclusive(name);

@@ -340,13 +340,17 @@ bool device_gone(Handle h) {
 
 void release_device(Handle h) {
     if (!valid(h)) return;
-    const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null_fd < 0) return;
-    // dup2 swaps the file behind the number in one step: the device is let
-    // go, and the number is never free for another open in between.
+    // The stand-in is a pipe without a writer: a read on it reports a hang-up
+    // (an error, not "nothing arrived", so no reader loop spins on it) and a
+    // write fails.
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    ::close(ends[1]);
     ::ioctl(fd_of(h), TIOCNXCL);
-    ::dup3(null_fd, fd_of(h), O_CLOEXEC);
-    ::close(null_fd);
+    // dup3 swaps the file behind the number in one step: the device is let
+    // go, and the number is never free for another open in between.
+    ::dup3(ends[0], fd_of(h), O_CLOEXEC);
+    ::close(ends[0]);
 }
 
 void configure(Handle h, const std::string& mode) {
