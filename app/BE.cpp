@@ -1,12 +1,12 @@
 #include "BE.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
 
 #include "AgpsDownload.h"
+#include "RegularFile.h"
 #include "ZorvikDll.h"
 
 TUpdateBEToGPS* UpdateBEToGPS = nullptr;
@@ -37,14 +37,14 @@ void TUpdateBEToGPS::Button1Click() {
     CMD_NMEAToVBI_Input();
     QThread::msleep(500);
 
-    QFile file("BE.bin");
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A FIFO or a device in the file's place counts as no file: opening it
+    // could block for good.
+    if (ReadableRegularFileSize("BE.bin") < 0) {
         Label1->setText(" No BE file existing!");
         CMD_VBIToNMEA_Input();
         QApplication::restoreOverrideCursor();
         return;
     }
-    file.close();
 
     const int result = UpdateBE("BE.bin");
     CMD_VBIToNMEA_Input();

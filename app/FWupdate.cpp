@@ -6,9 +6,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -23,6 +21,7 @@
 
 #include "FWThread.h"
 #include "Main.h"
+#include "RegularFile.h"
 
 TFWUpdateForm* FWUpdateForm = nullptr;
 
@@ -237,15 +236,14 @@ void TFWUpdateForm::Button2Click() {
     fw_file_name = edit->text();
     ComboBox2->setCurrentIndex(kind->index);
 
-    QFile file(fw_file_name);
-    if (fw_file_name.isEmpty() || !QFileInfo(fw_file_name).isFile() ||
-        !file.open(QIODevice::ReadOnly)) {
+    // Anything but a readable regular file counts as no file: a FIFO or a
+    // device would block the dialog for good.
+    const qint64 size = ReadableRegularFileSize(fw_file_name);
+    if (size < 0) {
         ShowMessageBox(this, "File is not selected!(NG)", "Warning");
         EnableButtons();
         return;
     }
-    const qint64 size = file.size();
-    file.close();
 
     if (size < kind->min_size || size > kind->max_size) {
         ShowMessageBox(this, kind->size_message, "Warning");
@@ -309,18 +307,20 @@ void TFWUpdateForm::Button1Click() {
 }
 
 void TFWUpdateForm::WaitForWorker() {
-    FWUpdateThread* worker = worker_;
-    if (!worker) return;
-    worker->Cancel();
-    if (!worker->isFinished()) {
+    if (!worker_) return;
+    worker_->Cancel();
+    if (!worker_->isFinished()) {
         Label1->setText("Stopping the download...");
         QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
         QEventLoop loop;
-        connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
-        if (!worker->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+        connect(worker_, &QThread::finished, &loop, &QEventLoop::quit);
+        connect(worker_, &QObject::destroyed, &loop, &QEventLoop::quit);
+        if (worker_ && !worker_->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
         QApplication::restoreOverrideCursor();
     }
-    worker->wait();
+    // The nested loop may have run the worker's finished -> deleteLater, so
+    // the worker is only touched again through the guarded pointer.
+    if (worker_) worker_->wait();
     // Deliver what the worker posted before it ended, so that none of it
     // lands after the port has been reopened here.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

@@ -1,12 +1,12 @@
 #include "LTE.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
 
 #include "AgpsDownload.h"
+#include "RegularFile.h"
 #include "ZorvikDll.h"
 
 TUpdateLTEToGPS* UpdateLTEToGPS = nullptr;
@@ -37,11 +37,11 @@ void TUpdateLTEToGPS::Button1Click() {
     CMD_NMEAToVBI_Input();
     QThread::msleep(200);
 
-    QFile file("LTE.bin");
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A FIFO or a device in the file's place counts as no file: opening it
+    // could block for good.
+    if (ReadableRegularFileSize("LTE.bin") < 0) {
         Label1->setText(" No LTE file existing!");
     } else {
-        file.close();
         Label1->setText(UpdateLTE("LTE.bin") == 1 ? QString("LTE File update OK!")
                                                   : QString(" LTE file update failed!(NG)"));
     }

@@ -1,5 +1,7 @@
 // The BE and LTE tools: download from the local A-GPS test server (or a
 // failing one) and upload into the receiver simulator in VBI mode.
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -291,6 +293,21 @@ class TestAgpsTools : public QObject {
         QTest::qWait(500);
         QCOMPARE(sim_->count_reports("\"vbi\",\"state\":\"off\""), 2);
         QVERIFY(!QFile::exists(AgpsLocalFileName(lte ? AgpsKind::LTE : AgpsKind::BE)));
+    }
+
+    // A FIFO in the file's place is refused at once as no file, and the
+    // receiver is still switched back.
+    void fifoInPlaceOfFile_data() { uploadFromServer_data(); }
+    void fifoInPlaceOfFile() {
+        QFETCH(bool, lte);
+        const QString name = AgpsLocalFileName(lte ? AgpsKind::LTE : AgpsKind::BE);
+        QCOMPARE(mkfifo(QFile::encodeName(name).constData(), 0600), 0);
+        SetAgpsHostForTesting(UnreachableAddress());
+        StartSim();
+        const Shown shown = lte ? RunTool(UpdateLTEToGPS) : RunTool(UpdateBEToGPS);
+        QCOMPARE(shown.after_start,
+                 QString(lte ? " No LTE file existing!" : " No BE file existing!"));
+        QVERIFY(WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000));
     }
 
     // A download that does not complete leaves the older file byte for byte;
