@@ -9,8 +9,8 @@ LineAssembler::Result LineAssembler::feed(std::uint8_t byte) {
     }
     if (!started_) return Result::None;
     if (length_ >= kCapacity) {
-        // Over-long line: drop it whole, so that a later reader starts clean at
-        // the next '$' instead of showing the line's tail as a sentence.
+        // Over-long line: drop it whole, so that its tail is never shown as a
+        // sentence; reading goes on from the next '$'.
         reset();
         return Result::Overflow;
     }

@@ -7,7 +7,8 @@
 // Assembles NMEA sentences from single bytes: a '$' starts a line (dropping a
 // line in progress), a line feed with at least three stored characters ends it,
 // and the line end (the line feed and the character before it) is cut off.
-// Bytes outside a started line are dropped. The buffer is zero-filled behind
+// Bytes outside a started line are dropped, and so is a line that would exceed
+// the buffer (noise or a wrong rate): the next '$' starts afresh. The buffer is zero-filled behind
 // the sentence, so a parser may look at its first ten characters safely.
 class LineAssembler {
   public:
@@ -16,7 +17,7 @@ class LineAssembler {
     enum class Result {
         None,      // byte consumed, no line complete
         Line,      // line() holds a complete sentence until release_line()
-        Overflow,  // a line would exceed kCapacity characters; the reader ends
+        Overflow,  // a line would exceed kCapacity characters: it is dropped whole
     };
 
     Result feed(std::uint8_t byte);
