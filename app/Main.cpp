@@ -311,25 +311,45 @@ void TMainForm::StopReader() {
     if (UartThread* reader = ReaderThread.data()) reader->requestInterruption();
 }
 
+void TMainForm::Disconnect() {
+    VersionCaptionShown = 0;
+    CustomerCaptionShown = 0;
+    SingleChannelActive = 0;
+    ToolButton1->setIcon(ImageList1Icon(24));
+    ToolButton1ImageIndex = 24;
+    SetHint(ToolButton1, "Disconnect");
+    QThread::msleep(50);
+    ClosePortBetweenReads();
+    link_up_ = false;
+    SetConnectedControls(false);
+    StopReader();
+}
+
+void TMainForm::CheckPortLost() {
+    // A download closes and reopens the port by itself; its outcome is judged
+    // once it has ended.
+    if (!link_up_ || download_running.load() != 0) return;
+    if (GetComPort_connected_Status() == 0) Disconnect();
+}
+
 void TMainForm::ToolButton1Click() {
     if (GetComPort_connected_Status() != 0) {
-        VersionCaptionShown = 0;
-        CustomerCaptionShown = 0;
-        SingleChannelActive = 0;
-        ToolButton1->setIcon(ImageList1Icon(24));
-        ToolButton1ImageIndex = 24;
-        SetHint(ToolButton1, "Disconnect");
-        QThread::msleep(50);
-        ClosePortBetweenReads();
-        SetConnectedControls(false);
-        StopReader();
+        Disconnect();
         return;
     }
 
-    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
+    int open_error = 0;
+    const int handle = OpenPortBetweenReads(PortName, BaudRateText, &open_error);
     PortHandle.store(handle);
-    if (handle == 0) return;
+    if (handle == 0) {
+        QString text = "Cannot open " + PortName + " port !";
+        const QString reason = PortOpenFailureReason(open_error);
+        if (!reason.isEmpty()) text += "\n" + reason;
+        ShowMessage("Error", text);
+        return;
+    }
 
+    link_up_ = true;
     ToolButton1->setIcon(ImageList1Icon(25));
     ToolButton1ImageIndex = 25;
     SetHint(ToolButton1, "Connect");
@@ -445,7 +465,10 @@ void TMainForm::Timer2Timer() {
     CMD_Clear_parse_gsv_done();
     CMD_Clear_parse_gsa_done();
     CMD_Clear_parse_rmc_done();
-    PortHandle.store(OpenPortBetweenReads(PortName, BaudRateText));
+    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
+    PortHandle.store(handle);
+    // A failed reopen keeps the controls as they are; it is no vanished port.
+    link_up_ = handle != 0;
     Timer2->stop();
     Timer1->start();
     // Started even when the open failed: it idles until asked to stop.

@@ -98,6 +98,9 @@ class TMainForm : public QMainWindow {
     void StartReader();
     // Asks ReaderThread to stop, if one exists; does not wait for it.
     void StopReader();
+    // Called by every tick: when the library has closed a port that vanished
+    // under a connection, shows exactly what a disconnect shows.
+    void CheckPortLost();
 
   public slots:
     void ToolButton1Click();
@@ -124,8 +127,13 @@ class TMainForm : public QMainWindow {
     void showEvent(QShowEvent* e) override;
 
   private:
+    void Disconnect();
     void SetConnectedControls(bool connected);
     void FitOuterSize();
+
+    // True from a successful connect or reopen until a disconnect or a failed
+    // reopen: the port is expected to be open.
+    bool link_up_ = false;
 };
 
 extern TMainForm* MainForm;

@@ -463,6 +463,7 @@ void TMainMDIChild::ShowFixMode() {
 // ---- The main window's 500 ms tick -------------------------------------------
 
 void TMainForm::Timer1Timer() {
+    CheckPortLost();
     TMainMDIChild* view = MainMDIChild;
     const QString link = PortName + " / " + BaudRateText + " bps";
     const QList<QAction*> live_items = {Cold_Start, Warm_Start, Hot_Start, SetNMEASentences1,

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPointer>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -15,9 +16,61 @@
 #include "ZorvikDll.h"
 #include "serial_port.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 // ---- Module-wide reader state ----------------------------------------------
 
 namespace {
+
+enum class OpenFailure { Absent, NoPermission, Held, Unknown };
+
+#ifdef _WIN32
+void ClearSystemError() {
+    SetLastError(0);
+}
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+OpenFailure ClassifyOpenError(int error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return OpenFailure::Absent;
+        // A COM port that another program holds refuses every further open.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return OpenFailure::Held;
+        default:
+            return OpenFailure::Unknown;
+    }
+}
+#else
+void ClearSystemError() {
+    errno = 0;
+}
+int LastSystemError() {
+    return errno;
+}
+OpenFailure ClassifyOpenError(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case EIO:  // a ttyS name without a UART behind it
+            return OpenFailure::Absent;
+        case EACCES:
+        case EPERM:
+            return OpenFailure::NoPermission;
+        case EBUSY:        // another program's exclusive open
+        case EWOULDBLOCK:  // another program's lock
+            return OpenFailure::Held;
+        default:
+            return OpenFailure::Unknown;
+    }
+}
+#endif
 
 // The line state and the byte reader are used only by the reader that holds
 // g_read_right, so successive readers never touch them at the same time.
@@ -111,11 +164,30 @@ class PortUseGuard {
 };
 }  // namespace
 
-int OpenPortBetweenReads(const QString& port_name, const QString& baud_text) {
+int OpenPortBetweenReads(const QString& port_name, const QString& baud_text, int* open_error) {
     const QByteArray port = port_name.toLocal8Bit();
     const QByteArray baud = baud_text.toLatin1();
     PortUseGuard guard;
-    return COM_Open(port.constData(), baud.constData());
+    // The library reports a failed open by its result alone; the system's
+    // code of the failed open is still this thread's last error then.
+    ClearSystemError();
+    const int handle = COM_Open(port.constData(), baud.constData());
+    if (open_error) *open_error = handle == 0 ? LastSystemError() : 0;
+    return handle;
+}
+
+QString PortOpenFailureReason(int open_error) {
+    switch (ClassifyOpenError(open_error)) {
+        case OpenFailure::Absent:
+            return "The device does not exist.";
+        case OpenFailure::NoPermission:
+            return "No permission to use the device: the user must be in the dialout group.";
+        case OpenFailure::Held:
+            return "The port is held by another program.";
+        case OpenFailure::Unknown:
+            break;
+    }
+    return {};
 }
 
 void ClosePortBetweenReads() {
@@ -222,9 +294,8 @@ void UartThread::run() {
             if (Clock::now() - before < std::chrono::milliseconds(5)) msleep(kIdleWaitMs);
             continue;
         }
-        const LineAssembler::Result result = g_line.feed(byte);
-        if (result == LineAssembler::Result::Overflow) break;
-        if (result != LineAssembler::Result::Line) continue;
+        // An over-long line is dropped inside feed(); the reader goes on.
+        if (g_line.feed(byte) != LineAssembler::Result::Line) continue;
 
         if (TTerminal* term = Terminal) handoff().Show(term, g_line.line());
         ParseNMEA(g_line.line());

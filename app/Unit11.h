@@ -34,8 +34,14 @@ class UartThread : public QThread {
 
 // The program opens and closes the port through these rather than COM_Open
 // and COM_Close: they wait until the reader is between two reads, so that a
-// read never meets a handle that is being closed. Returns what COM_Open did.
-int OpenPortBetweenReads(const QString& port_name, const QString& baud_text);
+// read never meets a handle that is being closed. Returns what COM_Open did;
+// on failure *open_error, when given, receives the system's error code.
+int OpenPortBetweenReads(const QString& port_name, const QString& baud_text,
+                         int* open_error = nullptr);
+
+// Why an open failed, in the user's words, from the system's error code;
+// empty when the code names no reason the user can act on.
+QString PortOpenFailureReason(int open_error);
 void ClosePortBetweenReads();
 
 // The module-wide line state, shared by successive readers.
