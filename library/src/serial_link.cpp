@@ -39,6 +39,11 @@ serial::ByteReader library_reader;                      // guarded by read_mutex
 std::mutex port_mutex;
 std::mutex read_mutex;
 
+// Closes waiting for port_mutex. A writer does not start another write while
+// one waits: back-to-back writes to a peer that takes nothing would otherwise
+// hold the close for one write bound each.
+std::atomic<int> closes_waiting{0};
+
 // The last scan: names stay in place between scans; scan_count governs.
 // Plain arrays, constant-initialised and never destroyed, because the load
 // and unload notifications may run before this unit's static objects are
@@ -106,6 +111,7 @@ int port_write(const void* data, std::size_t n) {
     const serial::Handle h = port_handle.load();
     if (h == serial::kInvalidHandle || connected.load() == 0) return 0;
     if (n > 0 && data == nullptr) return 0;
+    if (closes_waiting.load() > 0) return 0;  // the port is closing under it
     if (serial::write_all(h, data, n)) return 1;
     close_if_gone_locked(h);
     return 0;
@@ -168,9 +174,13 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
 }
 
 ZORVIK_API void COM_Close(void) {
-    std::lock_guard read_lock(read_mutex);  // always before port_mutex
-    std::lock_guard port_lock(port_mutex);
-    close_locked();
+    closes_waiting.fetch_add(1);
+    {
+        std::lock_guard read_lock(read_mutex);  // always before port_mutex
+        std::lock_guard port_lock(port_mutex);
+        close_locked();
+    }
+    closes_waiting.fetch_sub(1);
 }
 
 ZORVIK_API int GetComPort_connected_Status(void) {
