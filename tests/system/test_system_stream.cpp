@@ -76,13 +76,16 @@ TEST(SystemStream, TenSecondsFillTheChannelTableAndGiveAFix) {
     zorvik::serial::set_registry_dir_for_testing("");
 }
 
+// Through every rate of the baud list and back to the first.
 TEST(SystemStream, RateChangeMovesBothSidesAndBack) {
     ReceiverSim sim({"--time-scale", "0.05"});
     const struct {
         int code;
         const char* baud;
         const char* report;
-    } steps[] = {{8, "115200", "\"rate\":115200"}, {2, "9600", "\"rate\":9600"}};
+    } steps[] = {{1, "4800", "\"rate\":4800"},     {4, "19200", "\"rate\":19200"},
+                 {6, "38400", "\"rate\":38400"},   {7, "57600", "\"rate\":57600"},
+                 {8, "115200", "\"rate\":115200"}, {2, "9600", "\"rate\":9600"}};
     std::string current = "9600";
     for (const auto& step : steps) {
         SCOPED_TRACE(step.baud);
@@ -105,7 +108,7 @@ TEST(SystemStream, RateChangeMovesBothSidesAndBack) {
         CMD_Clear_parse_rmc_done();
         ASSERT_TRUE(wait_for_state([](const ParseNMEAInfo& s) { return s.parse_rmc_done; }, 5000));
     }
-    EXPECT_EQ(sim.count_reports("\"event\":\"baud\""), 2);
+    EXPECT_EQ(sim.count_reports("\"event\":\"baud\""), 6);
 }
 
 TEST(SystemStream, VersionRepliesAndHotStartTtff) {
