@@ -35,6 +35,8 @@ struct SavedSettings {
 std::string device_path(const std::string& port_name);
 
 // Opens the device read/write, exclusive, without becoming its controlling terminal.
+// A failure leaves the system's reason in errno (GetLastError on Win32), and
+// COM_Open adds no call after it, so that the program can tell the user why.
 Handle open_exclusive(const std::string& port_name);
 void close_port(Handle h);
 
