@@ -334,8 +334,11 @@ bool device_gone(Handle h) {
     if (!valid(h)) return false;
     // poll() reports a hang-up and an error condition whatever is asked for.
     pollfd pfd{fd_of(h), 0, 0};
-    if (::poll(&pfd, 1, 0) <= 0) return false;
-    return (pfd.revents & (POLLHUP | POLLERR)) != 0;
+    if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) return true;
+    // A driver whose device has gone refuses even a settings query.
+    termios t{};
+    if (::tcgetattr(fd_of(h), &t) == 0) return false;
+    return errno == EIO || errno == ENXIO || errno == ENODEV;
 }
 
 void release_device(Handle h) {
