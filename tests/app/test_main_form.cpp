@@ -145,8 +145,13 @@ class TestMainForm : public QObject {
         sub->setGeometry(700, 0, 320, 627);
     }
 
+    // The failed open is reported; nothing else changes.
     void connectWithoutSetupChangesNothing() {
+        zorvik::apptest::ModalWatcher watcher;
         MainForm->ToolButton1Click();
+        QCOMPARE(watcher.messageBoxes(), 1);
+        QCOMPARE(watcher.lastTitle(), QString("Error"));
+        QVERIFY(watcher.lastText().startsWith("Cannot open  port !"));
         QCOMPARE(GetComPort_connected_Status(), 0);
         QCOMPARE(MainForm->ToolButton1ImageIndex, 24);
         QCOMPARE(MainForm->ToolButton1->toolTip(), QString("Connect"));
