@@ -41,7 +41,6 @@ bool is_gone_error(DWORD error) {
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_REMOVED:
         case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_NO_SUCH_DEVICE:
         case ERROR_FILE_NOT_FOUND:
         case ERROR_OPERATION_ABORTED:
         case ERROR_GEN_FAILURE:
