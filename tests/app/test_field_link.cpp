@@ -78,13 +78,18 @@ bool ShowsDisconnected() {
            MainForm->ToolButton1->toolTip() == "Disconnect" && controls_off;
 }
 
+// The simulator registers its pseudo-terminal under a port name in the
+// registry the library reads: a receiver that vanished then leaves a name
+// that opens nothing, while its /dev/pts number may go to anyone's new pty.
 std::unique_ptr<ReceiverSim> StartSim(const QString& rate, std::vector<std::string> extra = {}) {
-    extra.insert(extra.end(), {"--baud", rate.toStdString(), "--time-scale", "0.25"});
+    const QByteArray registry = qgetenv("XDG_RUNTIME_DIR") + "/zorvik-ports";
+    extra.insert(extra.end(), {"--baud", rate.toStdString(), "--time-scale", "0.25",
+                               "--registry-dir", registry.toStdString()});
     return std::make_unique<ReceiverSim>(extra);
 }
 
 void Connect(const ReceiverSim& sim, const QString& rate) {
-    PortName = QString::fromStdString(sim.device());
+    PortName = QString::fromStdString(sim.port_name());
     BaudRateText = rate;
     SetComboText(ComPortForm->ComboBox2, rate);
     MainForm->ToolButton1Click();
@@ -140,6 +145,11 @@ class TestFieldLink : public QObject {
     void initTestCase() {
         QVERIFY(dir_.isValid());
         QDir::setCurrent(dir_.path());
+        // A private runtime directory holds the virtual-port registry.
+        QVERIFY(QDir().mkdir("runtime"));
+        QVERIFY(QFile::setPermissions(
+            "runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QDir::current().absoluteFilePath("runtime").toLocal8Bit());
         zorvik::apptest::EnsureApplicationWindows();
     }
     void init() {
