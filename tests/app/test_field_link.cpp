@@ -361,6 +361,7 @@ class TestFieldLink : public QObject {
                 ::_exit(99);
         });
         child.start(QCoreApplication::applicationFilePath(), {test});
+        if (!child.waitForStarted(10000)) QSKIP("this test cannot be started as the user 'nobody'");
         QVERIFY(child.waitForFinished(60000));
         const QByteArray out = child.readAll();
         if (child.exitCode() == 99) QSKIP("cannot switch to the user 'nobody'");
