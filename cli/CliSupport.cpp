@@ -4,17 +4,38 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 
 namespace cli {
 
 namespace {
 
 std::atomic<int> g_interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free,
-              "the signal handler needs a lock-free counter");
+std::atomic<const char*> g_warning{nullptr};
+std::atomic<std::atomic<bool>*> g_cancel{nullptr};
+static_assert(std::atomic<int>::is_always_lock_free &&
+                  std::atomic<const char*>::is_always_lock_free &&
+                  std::atomic<std::atomic<bool>*>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "the signal handler needs lock-free atomics");
 
+void WriteToStderr(const char* text) {
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text, std::strlen(text));
+}
+
+// Only async-signal-safe work here: lock-free atomics and write(2).
 extern "C" void CountInterrupt(int) {
-    g_interrupts.fetch_add(1);
+    const int count = g_interrupts.fetch_add(1) + 1;
+    const char* warning = g_warning.load();
+    std::atomic<bool>* cancel = g_cancel.load();
+    if (warning == nullptr || cancel == nullptr) return;
+    if (count == 1) {
+        WriteToStderr("\n");
+        WriteToStderr(warning);
+        WriteToStderr("\n");
+    } else {
+        cancel->store(true);
+    }
 }
 
 }  // namespace
@@ -26,6 +47,11 @@ void InstallInterruptCounter() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void GuardInterrupts(const char* warning, std::atomic<bool>* cancel) {
+    g_cancel.store(cancel);
+    g_warning.store(warning);
 }
 
 int InterruptCount() {

@@ -2,6 +2,7 @@
 // leaves the program, and Ctrl-C.
 #pragma once
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,11 @@ int InterruptCount();
 inline bool Interrupted() {
     return InterruptCount() > 0;
 }
+
+// From now on the first Ctrl-C only writes `warning` (a line of its own on
+// standard error) and the second raises `cancel`: for procedures that would
+// leave the receiver damaged if cut short. Both pointers must outlive the run.
+void GuardInterrupts(const char* warning, std::atomic<bool>* cancel);
 
 // True when standard output is a terminal (progress bars, refresh in place).
 bool StdoutIsTerminal();

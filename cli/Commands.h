@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CliSupport.h"
+#include "zorvik/service/flash.h"
 
 namespace cli {
 
@@ -46,11 +47,27 @@ void RunSentences(const Session& session, const std::vector<std::string>& settin
 
 void RunSingleChannel(const Session& session, const std::string& satellite);
 
+struct FlashOptions {
+    std::string kind;  // firmware, kernel, fsa or all
+    std::string file;
+    int wait_ms = zorvik::service::kDefaultNakWaitMs;
+};
+void RunFlash(const Session& session, const FlashOptions& options);
+
+struct AgpsOptions {
+    std::string kind;  // be or lte
+    std::string host;  // empty: the build's A-GPS server
+    std::string file;  // empty: BE.bin or LTE.bin in the current directory
+    bool no_download = false;
+};
+void RunAgps(const Session& session, const AgpsOptions& options);
+
 // Empty when the setting is one RunSentences takes, else why not.
 std::string CheckSentenceSetting(const std::string& setting);
 
 // The names and rates the commands accept, for the option checks.
 const std::vector<std::string>& BaudRates();
 const std::vector<std::string>& SentenceNames();
+const std::vector<std::string>& FlashKindNames();
 
 }  // namespace cli

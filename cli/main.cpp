@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Commands.h"
+#include "zorvik/service/agps.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ struct Options {
     std::string rate;
     std::vector<std::string> settings;
     std::string satellite;
+    FlashOptions flash;
+    AgpsOptions agps;
 };
 
 void AddListenCommands(CLI::App& app, Options& o, Action& action) {
@@ -101,6 +104,35 @@ void AddCommandCommands(CLI::App& app, Options& o, Action& action) {
     sc->callback([&o, &action] { action = [&o] { RunSingleChannel(o.session, o.satellite); }; });
 }
 
+void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
+    auto* fl = app.add_subcommand(
+        "flash",
+        "Write a firmware, flash kernel, FSA or whole-flash image into the receiver "
+        "(XMODEM-1K at 115200 bps); Ctrl-C twice cancels");
+    fl->add_option("--kind", o.flash.kind, JoinedNames(FlashKindNames()))
+        ->required()
+        ->check(CLI::IsMember(FlashKindNames()));
+    fl->add_option("FILE", o.flash.file, "The image file")->required();
+    fl->add_option("--wait-ms", o.flash.wait_ms, "Milliseconds to wait for the boot loader's NAK")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    fl->callback([&o, &action] { action = [&o] { RunFlash(o.session, o.flash); }; });
+
+    auto* ag = app.add_subcommand(
+        "agps",
+        "Download broadcast (be) or long-term (lte) ephemeris from the A-GPS server and "
+        "upload it to the receiver");
+    ag->add_option("KIND", o.agps.kind, "be or lte")
+        ->required()
+        ->check(CLI::IsMember({"be", "lte"}));
+    ag->add_option("--host", o.agps.host,
+                   "A-GPS server: scheme, host and port only (default " +
+                       zorvik::service::DefaultAgpsHost() + ")");
+    ag->add_option("--file", o.agps.file, "Local ephemeris file (default BE.bin or LTE.bin here)");
+    ag->add_flag("--no-download", o.agps.no_download, "Upload the local file without downloading");
+    ag->callback([&o, &action] { action = [&o] { RunAgps(o.session, o.agps); }; });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,6 +152,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     AddListenCommands(app, options, action);
     AddCommandCommands(app, options, action);
+    AddServiceCommands(app, options, action);
 
     try {
         app.parse(argc, argv);

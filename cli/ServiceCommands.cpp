@@ -1,0 +1,106 @@
+// flash and agps: the firmware download run and the A-GPS tools, through the
+// same service procedures the program's dialogs run.
+#include <filesystem>
+#include <iostream>
+
+#include "Commands.h"
+#include "Progress.h"
+#include "ReceiverLink.h"
+#include "zorvik/service/agps.h"
+#include "zorvik/service/flash.h"
+
+namespace cli {
+
+namespace service = zorvik::service;
+
+namespace {
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::string FlashFailureText(const service::FlashResult& result) {
+    if (result.outcome == service::FlashOutcome::Cancelled)
+        return "Download cancelled (" + Trimmed(result.message) + ")";
+    return Trimmed(result.message);
+}
+
+}  // namespace
+
+const std::vector<std::string>& FlashKindNames() {
+    static const std::vector<std::string> names{"firmware", "kernel", "fsa", "all"};
+    return names;
+}
+
+void RunFlash(const Session& session, const FlashOptions& options) {
+    const auto kind = service::FlashKindFromName(options.kind);
+    if (!kind) throw Failure("Unknown flash kind " + options.kind);
+    if (auto problem = service::CheckFlashFile(*kind, options.file)) throw Failure(*problem);
+
+    // Opened here for the port's own failure message; the run closes and
+    // reopens it at the rates it needs.
+    ReceiverLink link(session.port, session.baud);
+    TransferProgress progress(StdoutIsTerminal());
+    std::atomic<bool> cancel{false};
+    GuardInterrupts(service::flash_text::kCloseWarning, &cancel);
+
+    service::FlashHooks hooks;
+    hooks.status = [&](const std::string& text) { progress.Status(Trimmed(text)); };
+    hooks.progress = [&](const service::FlashProgress& p) {
+        progress.Update(p.percent, p.bytes_sent, p.total_bytes);
+    };
+    hooks.pacing.cancel = &cancel;
+    const service::FlashRequest request{*kind, options.file, session.port, session.baud,
+                                        options.wait_ms};
+    const service::FlashResult result = service::RunFlash(request, hooks);
+    progress.Finish();
+    if (result.outcome != service::FlashOutcome::Completed || !result.Uploaded())
+        throw Failure(FlashFailureText(result));
+}
+
+void RunAgps(const Session& session, const AgpsOptions& options) {
+    const service::AgpsKind kind =
+        options.kind == "lte" ? service::AgpsKind::LTE : service::AgpsKind::BE;
+    const std::string file = options.file.empty() ? service::AgpsLocalFileName(kind) : options.file;
+    // Opened before the download, so that a missing receiver is reported
+    // before the server is asked.
+    ReceiverLink link(session.port, session.baud);
+
+    std::string download_problem;
+    if (!options.no_download) {
+        service::AgpsDownloadRequest request;
+        request.kind = kind;
+        request.host = options.host;
+        request.file = file;
+        std::cout << "Downloading "
+                  << service::AgpsRequestAddress(
+                         kind, options.host.empty() ? service::DefaultAgpsHost() : options.host)
+                  << std::endl;
+        const service::AgpsResult downloaded = service::DownloadAgpsFile(request);
+        if (downloaded == service::AgpsResult::Ok)
+            std::cout << "Saved " << file << " (" << std::filesystem::file_size(file) << " bytes)"
+                      << std::endl;
+        else
+            download_problem = service::AgpsResultText(downloaded);
+        if (!download_problem.empty() && std::filesystem::exists(file))
+            std::cerr << "zorvik: " << download_problem << "; uploading the older " << file
+                      << std::endl;
+    }
+
+    service::UploadHooks hooks;
+    hooks.status = [](const std::string& text) {
+        if (!Trimmed(text).empty()) std::cout << Trimmed(text) << std::endl;
+    };
+    const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
+    if (outcome.result != service::UploadResult::Ok) {
+        const bool no_file_after_failed_download =
+            outcome.result == service::UploadResult::NoFile && !download_problem.empty();
+        throw Failure(no_file_after_failed_download
+                          ? outcome.message + " (" + download_problem + ")"
+                          : outcome.message);
+    }
+    std::cout << Trimmed(outcome.message) << std::endl;
+}
+
+}  // namespace cli
