@@ -73,9 +73,9 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
         request.kind = kind;
         request.host = options.host;
         request.file = file;
-        std::cout << "Downloading "
-                  << service::AgpsRequestAddress(
-                         kind, options.host.empty() ? service::DefaultAgpsHost() : options.host)
+        // The request carries the account's key: show the server only.
+        std::cout << "Downloading " << options.kind << " ephemeris from "
+                  << (options.host.empty() ? service::DefaultAgpsHost() : options.host)
                   << std::endl;
         const service::AgpsResult downloaded = service::DownloadAgpsFile(request);
         if (downloaded == service::AgpsResult::Ok)
@@ -89,8 +89,12 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
     }
 
     service::UploadHooks hooks;
-    hooks.status = [](const std::string& text) {
-        if (!Trimmed(text).empty()) std::cout << Trimmed(text) << std::endl;
+    // The procedure reports its starting line and then its final message,
+    // which is shown below (standard output or error) once.
+    bool started = false;
+    hooks.status = [&started](const std::string& text) {
+        if (!started && !Trimmed(text).empty()) std::cout << Trimmed(text) << std::endl;
+        started = true;
     };
     const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
     if (outcome.result != service::UploadResult::Ok) {
