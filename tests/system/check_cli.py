@@ -1,0 +1,262 @@
+#!/usr/bin/python3
+"""zorvik, the service command line, against the receiver simulator and the
+local A-GPS server: each command on its success path and on its main failure,
+exit status 0/1/2, the recording against Debian's pynmea2, the flashed image
+and the uploaded frames against their files."""
+
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import pynmea2
+
+from sim_peer import Sim
+
+ZORVIK = os.environ.get("ZORVIK_CLI", "zorvik")
+SIM = os.environ.get("ZORVIK_RECEIVER_SIM", "receiver-sim")
+AGPS_SERVER = os.environ.get("ZORVIK_AGPS_SERVER", "agps_server.py")
+FAST = ("--time-scale", "0.05")
+
+
+def zorvik(device, *args, timeout=60, cwd=None):
+    return subprocess.run([ZORVIK, "-p", device, *args], capture_output=True, text=True,
+                          timeout=timeout, cwd=cwd)
+
+
+def commands(sim):
+    return [r["text"] for r in sim.reports() if r.get("event") == "command"]
+
+
+def vbi_frames(data, start):
+    """The frames of an ephemeris file from `start` on: sync 0x81 0xFF, the
+    payload length at bytes 4-5, 8 bytes plus the payload; other bytes skipped."""
+    frames, q = [], start
+    while q + 4 < len(data):
+        if data[q] == 0x81 and data[q + 1] == 0xFF:
+            size = 8 + data[q + 4] + 256 * data[q + 5]
+            frames.append(data[q:q + size].hex())
+            q += size
+        else:
+            q += 1
+    return frames
+
+
+class Commands(unittest.TestCase):
+    """One simulator, the commands in turn (the order keeps its state known)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Sim(SIM, *FAST, "--customer-version", "CLI-CHECK")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.close()
+
+    def test_commands(self):
+        dev = self.sim.device
+        cases = [
+            # args, exit status, pattern on stdout (0) or stderr (1, 2), command the receiver got
+            (["version"], 0, r"F/W Ver: 1\.5\nKernel Ver: 2\.3\nFSA Ver: 1\.08", "$PKVX14,8*"),
+            (["version", "--customer"], 0, r"Customer FW Version : CLI-CHECK", "$PKVX28,00*"),
+            (["send", "PKVX14,8", "--wait", "2"], 0, r"(?m)^\$PKVX100,.*\*[0-9A-F]{2}$", "$PKVX14,8*04"),
+            (["send", "$PKVX14,8*04"], 0, r"sent \$PKVX14,8\*04", "$PKVX14,8*04"),
+            (["send", "$PKVX*14,8"], 1, r"^zorvik: Please key in '\$\.\.\.\.\.\.\.,\*'", None),
+            (["send", "$PKVX14\r\n$PKVX02,5C"], 1, r"Please key in", None),
+            (["sentences", "GSV=off", "gll=on"], 0, r"GSV off\nGLL on", "$PKVX12,2,4,*"),
+            (["sentences", "GSV=on", "GLL=off"], 0, r"GSV on", "$PKVX12,4,4,*"),
+            (["sentences", "FOO=on"], 2, r"Not a sentence setting: FOO=on", None),
+            (["sentences", "GGA=maybe"], 2, r"GGA=maybe", None),
+            (["single-channel", "06"], 0, r"SV 06", "$PKVX08,06*"),
+            (["single-channel", "off"], 0, r"off", "$PKVX08,,*"),
+            (["single-channel", "6"], 1, r"^zorvik: Please key-in correct SV Id!$", None),
+            (["single-channel", "0*"], 1, r"Please key-in correct SV Id!", None),
+            (["restart", "warm"], 0, r"Receiver restarted \(warm start\)", "$PKVX02,48*"),
+            (["restart", "hot", "--ttff"], 0, r"TTFF Time \(sec\) : \d+\.\d$", "$PKVX02,8*"),
+            (["restart", "lukewarm"], 2, r"lukewarm", None),
+            (["monitor", "--count", "2"], 0, r"^(\d\d : \d\d : \d\d .*sats \d+/\d+\n){2}$", None),
+            (["--baud", "12345", "version"], 2, r"12345", None),
+            (["flash", "--kind", "firmware"], 2, r"FILE", None),
+            (["bogus"], 2, r"subcommand", None),
+        ]
+        for args, status, pattern, sent in cases:
+            with self.subTest(args=args):
+                before = len(commands(self.sim))
+                run = zorvik(dev, *args)
+                self.assertEqual(run.returncode, status, run.stderr)
+                out = run.stdout if status == 0 else run.stderr
+                self.assertRegex(out.rstrip("\n") if status else out, pattern)
+                if status == 1:
+                    self.assertEqual(len(out.splitlines()), 1, out)
+                new = commands(self.sim)[before:]
+                if sent:
+                    self.assertTrue(any(c.startswith(sent) for c in new), new)
+                elif status:
+                    self.assertEqual(new, [])
+
+    def test_json_monitor_keys(self):
+        run = zorvik(self.sim.device, "--json", "monitor", "--count", "1")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        epoch = json.loads(run.stdout)
+        self.assertEqual(list(epoch), ["time", "date", "valid", "fix", "lat", "lon", "alt_m", "speed_kmh",
+                                       "heading_deg", "hdop", "vdop", "satellites"])
+        self.assertRegex(epoch["time"], r"^\d\d:\d\d:\d\d$")
+        self.assertRegex(epoch["date"], r"^20\d\d-\d\d-\d\d$")
+        for sat in epoch["satellites"]:
+            self.assertEqual(set(sat), {"prn", "elevation", "azimuth", "cn0", "status"})
+            self.assertIn(sat["status"], {"Search", "Track", "PVT"})
+
+
+class PortProblems(unittest.TestCase):
+    def test_absent_port_says_which_and_why(self):
+        run = zorvik("/dev/zorvik-no-such-port", "version")
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(run.stderr, "zorvik: Cannot open /dev/zorvik-no-such-port port ! "
+                                     "(/dev/zorvik-no-such-port: no such device)\n")
+
+    def test_port_held_by_another_program(self):
+        with Sim(SIM, *FAST) as sim:
+            holder = subprocess.Popen([ZORVIK, "-p", sim.device, "record", os.devnull, "--seconds", "10"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                time.sleep(1)
+                run = zorvik(sim.device, "version")
+            finally:
+                holder.send_signal(signal.SIGINT)
+                holder.wait(10)
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("in use by another program", run.stderr)
+
+    def test_silent_receiver(self):
+        with Sim(SIM, *FAST, "--fault", "silent") as sim:
+            run = zorvik(sim.device, "monitor", "--seconds", "1.5")
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("No NMEA sentences received", run.stderr)
+
+
+class Ports(unittest.TestCase):
+    def test_registered_port_is_listed_and_opens_by_name(self):
+        name = "ZCLI%d" % os.getpid()
+        proc = subprocess.Popen([SIM, "--port-name", name, "--exit-with-parent", *FAST],
+                                stdout=subprocess.PIPE, text=True)
+        try:
+            while "ready" not in proc.stdout.readline():
+                pass
+            listed = subprocess.run([ZORVIK, "ports"], capture_output=True, text=True, timeout=10)
+            self.assertEqual(listed.returncode, 0)
+            self.assertIn(name, listed.stdout.splitlines())
+            self.assertEqual(zorvik(name, "version").returncode, 0)
+        finally:
+            proc.terminate()
+            proc.wait(5)
+            proc.stdout.close()
+
+
+class BaudRate(unittest.TestCase):
+    def test_there_and_back(self):
+        with Sim(SIM, *FAST) as sim:
+            for old, new in (("9600", "115200"), ("115200", "4800"), ("4800", "9600")):
+                with self.subTest(new=new):
+                    run = zorvik(sim.device, "-b", old, "baud", new)
+                    self.assertEqual((run.returncode, run.stdout), (0, "Receiver now at %s bps\n" % new),
+                                     run.stderr)
+                    self.assertEqual(zorvik(sim.device, "-b", new, "version").returncode, 0)
+
+    def test_no_acknowledgement(self):
+        with Sim(SIM, *FAST) as sim:
+            run = zorvik(sim.device, "-b", "19200", "baud", "9600")
+            self.assertEqual(run.returncode, 1)
+            self.assertIn("No acknowledgement of the baud rate command", run.stderr)
+
+
+class Flash(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-flash-")
+        self.image = os.path.join(self.dir.name, "fsa.bin")
+        with open(self.image, "wb") as f:
+            f.write(os.urandom(8192))
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_image_identical_to_file(self):
+        with Sim(SIM, *FAST) as sim:
+            run = zorvik(sim.device, "flash", "--kind", "fsa", self.image)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertRegex(run.stdout, r"Flash is being erased\.\.\.\n")
+            self.assertRegex(run.stdout, r"100%  8192/8192 bytes")
+            self.assertTrue(run.stdout.endswith("File upload OK!(OK)\n"))
+            with open(sim.image, "rb") as got, open(self.image, "rb") as sent:
+                self.assertEqual(got.read(), sent.read())
+            self.assertEqual(zorvik(sim.device, "version").returncode, 0)  # back at the NMEA rate
+
+    def test_wrong_size_and_no_nak(self):
+        with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
+            run = zorvik(sim.device, "flash", "--kind", "kernel", self.image)
+            self.assertEqual((run.returncode, run.stderr), (1, "zorvik: Flash Kernel size is not correct!(NG)\n"))
+            run = zorvik(sim.device, "flash", "--kind", "fsa", self.image, "--wait-ms", "500")
+            self.assertEqual((run.returncode, run.stderr), (1, "zorvik: Waiting NAK Timeout...\n"))
+
+    def test_first_ctrl_c_warns_second_cancels(self):
+        with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
+            proc = subprocess.Popen([ZORVIK, "-p", sim.device, "flash", "--kind", "fsa", self.image,
+                                     "--wait-ms", "30000"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "erasing", 10))
+            proc.send_signal(signal.SIGINT)
+            time.sleep(0.5)
+            self.assertIsNone(proc.poll())
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=10)
+            self.assertEqual(proc.returncode, 1)
+            self.assertIn("Flash would be damaged! Are you sure?", err)
+            self.assertIn("cancelled", err.splitlines()[-1])
+
+
+class Agps(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = subprocess.Popen([sys.executable, AGPS_SERVER, "--port", "0"],
+                                      stdout=subprocess.PIPE, text=True)
+        cls.host = "http://" + cls.server.stdout.readline().split()[1]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.terminate()
+        cls.server.wait(5)
+        cls.server.stdout.close()
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_frames_equal_the_file(self):
+        with Sim(SIM, *FAST) as sim:
+            run = zorvik(sim.device, "agps", "be", "--host", self.host, cwd=self.dir.name)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertTrue(run.stdout.endswith("BE file update OK!\n"))
+            with open(os.path.join(self.dir.name, "BE.bin"), "rb") as f:
+                data = f.read()
+            sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
+            expected = vbi_frames(data, data.index(b"\n") + 1)
+            self.assertEqual(sent, expected)
+            self.assertEqual([r["state"] for r in sim.reports() if r.get("event") == "vbi"], ["on", "off"])
+            run = zorvik(sim.device, "agps", "lte", "--host", self.host, cwd=self.dir.name)
+            self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_server_down_without_file(self):
+        with Sim(SIM, *FAST) as sim:
+            run = zorvik(sim.device, "agps", "be", "--host", "http://127.0.0.1:9", cwd=self.dir.name)
+            self.assertEqual(run.returncode, 1)
+            self.assertTrue(run.stderr.startswith("zorvik:  No BE file existing!"), run.stderr)
+            self.assertEqual(os.listdir(self.dir.name), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
