@@ -141,6 +141,7 @@ int main(int argc, char** argv) {
     Action action;
     CLI::App app{"zorvik: watch, command and service a GPS receiver on a serial port"};
     app.name("zorvik");
+    app.get_formatter()->label("SUBCOMMAND", "COMMAND");
     app.set_version_flag("--version", std::string("zorvik ") + ZORVIK_VERSION);
     app.add_option("-p,--port", session.port,
                    "Serial port, as the COM setup takes it (COM1, ttyUSB0, a path)")
@@ -153,6 +154,7 @@ int main(int argc, char** argv) {
     AddListenCommands(app, options, action);
     AddCommandCommands(app, options, action);
     AddServiceCommands(app, options, action);
+    for (CLI::App* command : app.get_subcommands({})) command->group("Commands");
 
     try {
         app.parse(argc, argv);
