@@ -112,6 +112,81 @@ class Commands(unittest.TestCase):
             self.assertIn(sat["status"], {"Search", "Track", "PVT"})
 
 
+def read_lines(path):
+    with open(path, "rb") as f:
+        return f.read().decode("ascii").splitlines(keepends=True)
+
+
+def by_time(lines, kind):
+    """pynmea2's reading of each `kind` sentence, by its time field."""
+    found = {}
+    for line in lines:
+        if line.startswith("$GP" + kind):
+            msg = pynmea2.parse(line.strip())
+            found[line.split(",")[1]] = msg
+    return found
+
+
+class Replay(unittest.TestCase):
+    """A recording replayed by the simulator: the same sentences come back, and
+    monitor --json shows what pynmea2 reads in the recorded RMC and GGA."""
+
+    LOG = os.path.join(os.environ.get("ZORVIK_NMEA_LOG_DIR", ""), "fix-loss-3d-2d-none.nmea")
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-replay-")
+        self.recording = os.path.join(self.dir.name, "session.nmea")
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def record(self, device, path, seconds):
+        run = zorvik(device, "record", path, "--seconds", str(seconds))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        lines = read_lines(path)
+        self.assertEqual(run.stdout, "%d sentences recorded\n" % len(lines))
+        return lines
+
+    def check_monitor(self, device, recorded):
+        rmc, gga = by_time(recorded, "RMC"), by_time(recorded, "GGA")
+        run = zorvik(device, "--json", "monitor", "--count", "3")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        epochs = [json.loads(line) for line in run.stdout.splitlines()]
+        self.assertEqual(len(epochs), 3)
+        for epoch in epochs:
+            key = next(t for t in rmc if t[:6] == epoch["time"].replace(":", ""))
+            r = rmc[key]
+            self.assertEqual(epoch["date"], r.datestamp.isoformat())
+            self.assertEqual(epoch["valid"], r.status == "A")
+            self.assertAlmostEqual(epoch["speed_kmh"], float(r.spd_over_grnd) * 1.852, places=2)
+            self.assertAlmostEqual(epoch["heading_deg"], float(r.true_course or 0), places=3)
+            if epoch["lat"] is not None:
+                self.assertAlmostEqual(epoch["lat"], r.latitude, places=6)
+                self.assertAlmostEqual(epoch["lon"], r.longitude, places=6)
+            if key in gga:
+                self.assertAlmostEqual(epoch["alt_m"], float(gga[key].altitude or 0), places=3)
+        return epochs
+
+    def test_simulator_session_recorded_and_replayed(self):
+        with Sim(SIM, *FAST) as sim:
+            recorded = self.record(sim.device, self.recording, 4)
+        self.assertGreaterEqual(len(by_time(recorded, "RMC")), 3)
+        for line in recorded:
+            self.assertTrue(line.startswith("$") and line.endswith("\r\n"), line)
+            pynmea2.parse(line.strip(), check=True)
+        with Sim(SIM, "--replay", self.recording, "--loop") as sim:
+            replayed = self.record(sim.device, os.path.join(self.dir.name, "again.nmea"), 3)
+            looped = recorded * 3
+            start = looped.index(replayed[0])
+            self.assertEqual(replayed, looped[start:start + len(replayed)])
+            self.check_monitor(sim.device, recorded)
+
+    def test_real_log_replayed(self):
+        with Sim(SIM, "--replay", self.LOG) as sim:
+            epochs = self.check_monitor(sim.device, read_lines(self.LOG))
+        self.assertTrue(all(e["lat"] is not None for e in epochs))  # the log starts with a fix
+
+
 class PortProblems(unittest.TestCase):
     def test_absent_port_says_which_and_why(self):
         run = zorvik("/dev/zorvik-no-such-port", "version")
