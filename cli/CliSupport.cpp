@@ -28,14 +28,15 @@ extern "C" void CountInterrupt(int) {
     const int count = g_interrupts.fetch_add(1) + 1;
     const char* warning = g_warning.load();
     std::atomic<bool>* cancel = g_cancel.load();
-    if (warning == nullptr || cancel == nullptr) return;
-    if (count == 1) {
+    if (cancel == nullptr) return;
+    if (warning != nullptr && count == 1) {
         WriteToStderr("\n");
         WriteToStderr(warning);
-        WriteToStderr("\n");
-    } else {
-        cancel->store(true);
+        WriteToStderr(" (Ctrl-C again cancels)\n");
+        return;
     }
+    // A library call already running (a transfer, an upload) ends first.
+    if (!cancel->exchange(true)) WriteToStderr("\nCancelling at the next step...\n");
 }
 
 }  // namespace
@@ -49,9 +50,14 @@ void InstallInterruptCounter() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void GuardInterrupts(const char* warning, std::atomic<bool>* cancel) {
-    g_cancel.store(cancel);
+CancelOnInterrupt::CancelOnInterrupt(const char* warning) {
     g_warning.store(warning);
+    g_cancel.store(&cancel_);
+}
+
+CancelOnInterrupt::~CancelOnInterrupt() {
+    g_cancel.store(nullptr);
+    g_warning.store(nullptr);
 }
 
 int InterruptCount() {

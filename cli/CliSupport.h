@@ -34,10 +34,22 @@ inline bool Interrupted() {
     return InterruptCount() > 0;
 }
 
-// From now on the first Ctrl-C only writes `warning` (a line of its own on
-// standard error) and the second raises `cancel`: for procedures that would
-// leave the receiver damaged if cut short. Both pointers must outlive the run.
-void GuardInterrupts(const char* warning, std::atomic<bool>* cancel);
+// While it lives, Ctrl-C raises a cancel flag that the running procedure
+// polls. With a warning, the first Ctrl-C only writes it (a line of its own
+// on standard error) and the second cancels: for procedures that would leave
+// the receiver damaged if cut short.
+class CancelOnInterrupt {
+  public:
+    explicit CancelOnInterrupt(const char* warning = nullptr);
+    ~CancelOnInterrupt();
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+
+    const std::atomic<bool>* Flag() const { return &cancel_; }
+
+  private:
+    std::atomic<bool> cancel_{false};
+};
 
 // True when standard output is a terminal (progress bars, refresh in place).
 bool StdoutIsTerminal();

@@ -42,15 +42,14 @@ void RunFlash(const Session& session, const FlashOptions& options) {
     // reopens it at the rates it needs.
     ReceiverLink link(session.port, session.baud);
     TransferProgress progress(StdoutIsTerminal());
-    std::atomic<bool> cancel{false};
-    GuardInterrupts(service::flash_text::kCloseWarning, &cancel);
+    const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
 
     service::FlashHooks hooks;
     hooks.status = [&](const std::string& text) { progress.Status(Trimmed(text)); };
     hooks.progress = [&](const service::FlashProgress& p) {
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
-    hooks.pacing.cancel = &cancel;
+    hooks.pacing.cancel = interrupts.Flag();
     const service::FlashRequest request{*kind, options.file, session.port, session.baud,
                                         options.wait_ms};
     const service::FlashResult result = service::RunFlash(request, hooks);
@@ -66,6 +65,7 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
     // Opened before the download, so that a missing receiver is reported
     // before the server is asked.
     ReceiverLink link(session.port, session.baud);
+    const CancelOnInterrupt interrupts;
 
     std::string download_problem;
     if (!options.no_download) {
@@ -77,7 +77,10 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
         std::cout << "Downloading " << options.kind << " ephemeris from "
                   << (options.host.empty() ? service::DefaultAgpsHost() : options.host)
                   << std::endl;
-        const service::AgpsResult downloaded = service::DownloadAgpsFile(request);
+        const service::AgpsResult downloaded =
+            service::DownloadAgpsFile(request, interrupts.Flag());
+        if (downloaded == service::AgpsResult::Cancelled)
+            throw Failure(service::AgpsResultText(downloaded));
         if (downloaded == service::AgpsResult::Ok)
             std::cout << "Saved " << file << " (" << std::filesystem::file_size(file) << " bytes)"
                       << std::endl;
@@ -89,6 +92,7 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
     }
 
     service::UploadHooks hooks;
+    hooks.pacing.cancel = interrupts.Flag();
     // The procedure reports its starting line and then its final message,
     // which is shown below (standard output or error) once.
     bool started = false;
@@ -97,6 +101,8 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
         started = true;
     };
     const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
+    if (outcome.result == service::UploadResult::Cancelled)
+        throw Failure("Upload cancelled; the receiver's input is back on NMEA");
     if (outcome.result != service::UploadResult::Ok) {
         const bool no_file_after_failed_download =
             outcome.result == service::UploadResult::NoFile && !download_problem.empty();
