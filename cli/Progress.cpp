@@ -52,6 +52,11 @@ void TransferProgress::Status(const std::string& text) {
     std::cout << text << std::endl;
 }
 
+void TransferProgress::Start() {
+    std::lock_guard lock(mutex_);
+    started_ = Clock::now();
+}
+
 void TransferProgress::Update(int percent, std::uintmax_t bytes_sent, std::uintmax_t total_bytes) {
     std::lock_guard lock(mutex_);
     const auto now = Clock::now();

@@ -17,6 +17,8 @@ class TransferProgress {
     explicit TransferProgress(bool terminal) : terminal_(terminal) {}
     // A status line of the procedure, on a line of its own.
     void Status(const std::string& text);
+    // The transfer begins now: the rate is measured from here.
+    void Start();
     void Update(int percent, std::uintmax_t bytes_sent, std::uintmax_t total_bytes);
     // Ends a bar in progress with a line feed.
     void Finish();

@@ -45,7 +45,10 @@ void RunFlash(const Session& session, const FlashOptions& options) {
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
 
     service::FlashHooks hooks;
-    hooks.status = [&](const std::string& text) { progress.Status(Trimmed(text)); };
+    hooks.status = [&](const std::string& text) {
+        progress.Status(Trimmed(text));
+        if (text == service::flash_text::kTransferring) progress.Start();
+    };
     hooks.progress = [&](const service::FlashProgress& p) {
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
