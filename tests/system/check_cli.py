@@ -207,6 +207,12 @@ class PortProblems(unittest.TestCase):
             self.assertEqual(run.returncode, 1)
             self.assertIn("in use by another program", run.stderr)
 
+    def test_receiver_vanishes_while_monitored(self):
+        with Sim(SIM, *FAST, "--fault", "vanish-after-seconds=1.5") as sim:
+            run = zorvik(sim.device, "monitor", timeout=20)
+            self.assertEqual(run.returncode, 1)
+            self.assertEqual(run.stderr.splitlines()[-1], "zorvik: Lost %s port: the device is gone" % sim.device)
+
     def test_silent_receiver(self):
         with Sim(SIM, *FAST, "--fault", "silent") as sim:
             run = zorvik(sim.device, "monitor", "--seconds", "1.5")
