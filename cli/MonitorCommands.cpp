@@ -31,7 +31,11 @@ class EpochPrinter {
 
     void Print(const ParseNMEAInfo& info) {
         if (json_) {
-            std::cout << EpochJson(info).dump() << std::endl;
+            // A garbled field must not end the run: bytes that are not
+            // UTF-8 are replaced rather than refused.
+            std::cout << EpochJson(info).dump(-1, ' ', false,
+                                              nlohmann::json::error_handler_t::replace)
+                      << std::endl;
         } else if (in_place_) {
             const std::string block = EpochBlock(info);
             // Back to the top of the previous block, which is then overwritten.

@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     InstallInterruptCounter();
     try {
         action();
-    } catch (const Failure& e) {
+    } catch (const std::exception& e) {  // Failure and anything the system reports
         std::cerr << "zorvik: " << e.what() << std::endl;
         return kExitFailure;
     }

@@ -4,7 +4,9 @@ local A-GPS server: each command on its success path and on its main failure,
 exit status 0/1/2, the recording against Debian's pynmea2, the flashed image
 and the uploaded frames against their files."""
 
+import functools
 import json
+import operator
 import os
 import re
 import signal
@@ -185,6 +187,38 @@ class Replay(unittest.TestCase):
         with Sim(SIM, "--replay", self.LOG) as sim:
             epochs = self.check_monitor(sim.device, read_lines(self.LOG))
         self.assertTrue(all(e["lat"] is not None for e in epochs))  # the log starts with a fix
+
+
+class HostileInput(unittest.TestCase):
+    """Garbage on the line: monitor keeps going and its JSON stays valid."""
+
+    BODIES = [
+        b"GPRMC,\xff\xfe1234.00,A,4724.1805,N,00835.3353,E,1.70,47.49,081226,,,A",
+        b"GPGGA," + b"9" * 600,
+        b"GPGSV,3,9,99,999,-5,400,999",
+        b"GPGSA,A,3,1,2,3,4,5,6,7,8,9,10,11,12,13,14,nan,inf,1e999",
+        b"GPRMC,120000.00,A,9999.9999,N,99999.9999,W,1e308,,311299,,,A",
+    ]
+    LINES = [b"$%s*%02X\r\n" % (body, functools.reduce(operator.xor, body, 0)) for body in BODIES]
+    LINES.append(b"\x00\x81\xff$\r\n$GPRMC*\r\n")
+
+    def test_monitor_survives(self):
+        master, slave = os.openpty()
+        path = os.ttyname(slave)
+        os.close(slave)
+        try:
+            proc = subprocess.Popen([ZORVIK, "-p", path, "--json", "monitor", "--count", "2"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            deadline = time.monotonic() + 15
+            while proc.poll() is None and time.monotonic() < deadline:
+                for line in self.LINES:
+                    os.write(master, line)
+                time.sleep(0.3)
+            out, err = proc.communicate(timeout=5)
+        finally:
+            os.close(master)
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertEqual(len([json.loads(line) for line in out.splitlines()]), 2)
 
 
 class PortProblems(unittest.TestCase):
