@@ -182,6 +182,17 @@ std::string AgpsRequestAddress(AgpsKind kind, std::string_view host) {
     return std::string(host) + AgpsRequestPath(kind);
 }
 
+bool IsAgpsHost(std::string_view host) {
+    while (!host.empty() && host.back() == '/') host.remove_suffix(1);
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (host.substr(0, scheme.size()) != scheme) continue;
+        const std::string_view rest = host.substr(scheme.size());
+        // The request's own path and query follow the host; the host brings none.
+        return !rest.empty() && rest.find_first_of("/?#@ \t\r\n") == std::string_view::npos;
+    }
+    return false;
+}
+
 std::string AgpsLocalFileName(AgpsKind kind) {
     return kind == AgpsKind::BE ? "BE.bin" : "LTE.bin";
 }
@@ -202,6 +213,9 @@ std::string AgpsResultText(AgpsResult result) {
             return "A-GPS download failed: the file cannot be written";
         case AgpsResult::Cancelled:
             return "A-GPS download cancelled";
+        case AgpsResult::BadAddress:
+            return "A-GPS download failed: the server is given as scheme, host and port only, "
+                   "e.g. http://127.0.0.1:8089";
     }
     return "A-GPS download failed";
 }
@@ -209,6 +223,7 @@ std::string AgpsResultText(AgpsResult result) {
 AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request, const std::atomic<bool>* cancel) {
     const std::string file = request.file.empty() ? AgpsLocalFileName(request.kind) : request.file;
     const std::string host = request.host.empty() ? DefaultAgpsHost() : request.host;
+    if (!IsAgpsHost(host)) return AgpsResult::BadAddress;
     const std::string address = AgpsRequestAddress(request.kind, host);
 
     // The answer goes beside the file and replaces it only when it is whole.

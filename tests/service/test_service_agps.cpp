@@ -52,6 +52,25 @@ TEST(AgpsDownload, FailureKeepsTheOlderFileAndSuccessReplacesIt) {
     EXPECT_EQ(FileCount(dir), 1u);
 }
 
+TEST(AgpsDownload, HostIsSchemeHostAndPortOnly) {
+    const std::vector<std::pair<std::string, bool>> hosts = {
+        {"http://127.0.0.1:8089", true},
+        {"https://agps.example:443/", true},
+        {"http://h/path", false},
+        {"http://h?RQ=x", false},
+        {"ftp://h", false},
+        {"127.0.0.1:8089", false},
+        {"http://", false},
+        {"http://user@h", false},
+    };
+    for (const auto& [host, ok] : hosts) EXPECT_EQ(svc::IsAgpsHost(host), ok) << host;
+    svc::AgpsDownloadRequest request;
+    request.host = "http://127.0.0.1:1/x";
+    request.file = "never-written.bin";
+    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::BadAddress);
+    EXPECT_FALSE(std::filesystem::exists(request.file));
+}
+
 // Each upload switches the receiver to VBI input once and back once; the
 // frames it takes are the file's.
 TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {

@@ -27,6 +27,9 @@ std::string DefaultAgpsHost();
 std::string AgpsRequestPath(AgpsKind kind);
 // host (trailing '/' dropped) followed by AgpsRequestPath(kind).
 std::string AgpsRequestAddress(AgpsKind kind, std::string_view host);
+// True for "http://" or "https://" followed by a host (and port) without a
+// path, query or fragment; one trailing '/' is allowed.
+bool IsAgpsHost(std::string_view host);
 // "BE.bin" or "LTE.bin" (relative to the current directory).
 std::string AgpsLocalFileName(AgpsKind kind);
 
@@ -38,6 +41,7 @@ enum class AgpsResult {
     TimedOut,      // the server did not finish within the time limit
     WriteError,    // the local file could not be written
     Cancelled,     // stopped on request
+    BadAddress,    // the host is not "scheme://host[:port]" with scheme http or https
 };
 // One line for the user, e.g. "A-GPS download failed: the server did not answer in time".
 std::string AgpsResultText(AgpsResult result);
