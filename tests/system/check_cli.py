@@ -302,7 +302,7 @@ class Flash(unittest.TestCase):
     def test_image_identical_to_file(self):
         with Sim(SIM, *FAST) as sim:
             run = zorvik(sim.device, "flash", "--kind", "fsa", self.image)
-            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
             self.assertRegex(run.stdout, r"Flash is being erased\.\.\.\n")
             self.assertRegex(run.stdout, r"100%  8192/8192 bytes")
             self.assertTrue(run.stdout.endswith("File upload OK!(OK)\n"))
