@@ -4,6 +4,7 @@
 
 #include "Main.h"
 #include "ZorvikDll.h"
+#include "serial_port.h"
 
 namespace svc = zorvik::service;
 
@@ -55,6 +56,10 @@ void FWUpdateThread::Procedure() {
         return handle;
     };
     hooks.port.close = [] { ClosePortBetweenReads(); };
+    // The NAK wait reads the port itself, 100 ms at a time, as the reader does.
+    hooks.port.read_byte = [](std::uint8_t& byte) {
+        return static_cast<int>(zorvik::serial::read_some(PortHandle.load(), &byte, 1));
+    };
     hooks.pacing.cancel = &cancel_;
 
     const svc::FlashResult result = svc::RunFlash(request, hooks);

@@ -23,6 +23,9 @@ constexpr int kReopenPauseMs = 500;
 // How often a transfer's progress is read.
 constexpr int kProgressPeriodMs = 200;
 constexpr int kXmodemOk = 515;
+constexpr std::uint8_t kNak = 0x15;
+// After a failed read, before the next.
+constexpr int kErrorBackoffMs = 20;
 
 constexpr std::array<FlashKindRule, 4> kRules{{
     {FlashKind::Firmware, "FirmWare", "firmware", 481280, 491520,
@@ -179,19 +182,28 @@ class FlashRun {
         return Open(baud);
     }
 
-    // True once the loader's NAK has arrived within the waiting time. Each poll
-    // listens for up to a second; the time test follows each poll, so a NAK
-    // that comes only as the time runs out counts as a time-out.
+    // True once the loader's NAK has arrived within the waiting time. The
+    // time test follows each read, so a NAK that comes only as the time runs
+    // out counts as a time-out.
     bool WaitForNak() {
         using clock = std::chrono::steady_clock;
         const auto started = clock::now();
         const auto limit = std::chrono::milliseconds(request_.nak_wait_ms);
         for (;;) {
             if (Stopped()) return false;
-            const bool nak = PollingXmodem_NAK() == 1;
+            const bool nak = ReadNak();
             if (clock::now() - started >= limit) return false;
             if (nak) return true;
         }
+    }
+
+    bool ReadNak() {
+        if (!hooks_.port.read_byte) return PollingXmodem_NAK() == 1;
+        std::uint8_t byte = 0;
+        const int n = hooks_.port.read_byte(byte);
+        // A port that reports an error returns at once; do not spin on it.
+        if (n < 0) hooks_.pacing.Pause(kErrorBackoffMs);
+        return n == 1 && byte == kNak;
     }
 
     int Transfer() {

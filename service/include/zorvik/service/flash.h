@@ -64,6 +64,10 @@ std::string XmodemResultText(int result);
 struct PortAccess {
     std::function<int(const std::string& port_name, const std::string& baud_text)> open;
     std::function<void()> close;
+    // One read of at most one byte within the port's 100 ms read time-out: 1
+    // with a byte, 0 without, -1 on a port error. Empty: the NAK wait listens
+    // through PollingXmodem_NAK, a second at a time.
+    std::function<int(std::uint8_t& byte)> read_byte;
 };
 
 struct FlashRequest {
