@@ -92,8 +92,8 @@ struct FlashHooks {
     std::function<void(const std::string& text)> status;
     // The port is about to be opened at this rate (the program's BaudRateText).
     std::function<void(const std::string& baud_text)> baud_changed;
-    // During the transfer, every 200 ms and once at its end. Called from a
-    // helper thread while the calling thread is inside Xmodem_1K.
+    // During the transfer every 200 ms, from a helper thread while the calling
+    // thread is inside Xmodem_1K; once more at its end, on the calling thread.
     std::function<void(const FlashProgress& progress)> progress;
     PortAccess port;
     Pacing pacing;
