@@ -64,6 +64,12 @@ int InterruptCount() {
     return g_interrupts.load();
 }
 
+std::string Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 bool StdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -50,6 +51,9 @@ class CancelOnInterrupt {
   private:
     std::atomic<bool> cancel_{false};
 };
+
+// The text without the blanks around it (the program pads some of its texts).
+std::string Trimmed(std::string_view text);
 
 // True when standard output is a terminal (progress bars, refresh in place).
 bool StdoutIsTerminal();

@@ -69,5 +69,7 @@ std::string CheckSentenceSetting(const std::string& setting);
 const std::vector<std::string>& BaudRates();
 const std::vector<std::string>& SentenceNames();
 const std::vector<std::string>& FlashKindNames();
+// Empty when host is a scheme, host and port (the request's path is fixed).
+std::string CheckAgpsHost(const std::string& host);
 
 }  // namespace cli

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "CliSupport.h"
 #include "DisplayFormats.h"
 
 namespace cli {
@@ -27,12 +28,6 @@ std::string FixState(const ParseNMEAInfo& info) {
     if (info.fix_mode == 2) return "Valid 2D";
     if (info.fix_mode == 3) return "Valid 3D";
     return "Valid";
-}
-
-std::string Trimmed(std::string text) {
-    const auto first = text.find_first_not_of(' ');
-    const auto last = text.find_last_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
 std::string Dms(const DisplayFormats::Dms& dms, char hemisphere) {

@@ -2,6 +2,7 @@
 // same service procedures the program's dialogs run.
 #include <filesystem>
 #include <iostream>
+#include <regex>
 
 #include "Commands.h"
 #include "Progress.h"
@@ -15,11 +16,6 @@ namespace service = zorvik::service;
 
 namespace {
 
-std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
-}
-
 std::string FlashFailureText(const service::FlashResult& result) {
     if (result.outcome == service::FlashOutcome::Cancelled)
         return "Download cancelled (" + Trimmed(result.message) + ")";
@@ -29,8 +25,21 @@ std::string FlashFailureText(const service::FlashResult& result) {
 }  // namespace
 
 const std::vector<std::string>& FlashKindNames() {
-    static const std::vector<std::string> names{"firmware", "kernel", "fsa", "all"};
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (auto kind : {service::FlashKind::Firmware, service::FlashKind::Kernel,
+                          service::FlashKind::Fsa, service::FlashKind::AllImage})
+            list.emplace_back(service::RuleFor(kind).short_name);
+        return list;
+    }();
     return names;
+}
+
+std::string CheckAgpsHost(const std::string& host) {
+    static const std::regex kSchemeHostPort(R"(https?://[^/?#\s]+/?)");
+    return std::regex_match(host, kSchemeHostPort)
+               ? std::string()
+               : "scheme, host and port only, e.g. http://127.0.0.1:8089";
 }
 
 void RunFlash(const Session& session, const FlashOptions& options) {

@@ -127,7 +127,8 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
         ->check(CLI::IsMember({"be", "lte"}));
     ag->add_option("--host", o.agps.host,
                    "A-GPS server: scheme, host and port only (default " +
-                       zorvik::service::DefaultAgpsHost() + ")");
+                       zorvik::service::DefaultAgpsHost() + ")")
+        ->check(CLI::Validator(CheckAgpsHost, "URL"));
     ag->add_option("--file", o.agps.file, "Local ephemeris file (default BE.bin or LTE.bin here)");
     ag->add_flag("--no-download", o.agps.no_download, "Upload the local file without downloading");
     ag->callback([&o, &action] { action = [&o] { RunAgps(o.session, o.agps); }; });
@@ -151,6 +152,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember(BaudRates()));
     app.add_flag("--json", session.json, "monitor: one JSON object per epoch");
     app.require_subcommand(1);
+    // The global options may also follow the command.
+    app.fallthrough();
     AddListenCommands(app, options, action);
     AddCommandCommands(app, options, action);
     AddServiceCommands(app, options, action);
