@@ -369,6 +369,7 @@ class Agps(unittest.TestCase):
             self.assertTrue(run.stdout.endswith("BE file update OK!\n"))
             with open(os.path.join(self.dir.name, "BE.bin"), "rb") as f:
                 data = f.read()
+            self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
             sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
             expected = vbi_frames(data, data.index(b"\n") + 1)
             self.assertEqual(sent, expected)
