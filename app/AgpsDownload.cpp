@@ -8,28 +8,12 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QTimer>
-#include <QUrl>
+#include <QThread>
 #include <QVBoxLayout>
+#include <memory>
 
-#ifndef ZORVIK_AGPS_HOST
-#define ZORVIK_AGPS_HOST "http://127.0.0.1:8089"
-#endif
-#ifndef ZORVIK_AGPS_ACCOUNT
-#define ZORVIK_AGPS_ACCOUNT "9387"
-#endif
-#ifndef ZORVIK_AGPS_KEY
-#define ZORVIK_AGPS_KEY "c7d41a09-5e3b-4f21-9a8c-3b6e0d2f71a4"
-#endif
-#ifndef ZORVIK_AGPS_NUMBER
-#define ZORVIK_AGPS_NUMBER "630418275"
-#endif
+namespace svc = zorvik::service;
 
 namespace {
 
@@ -43,8 +27,8 @@ int& timeoutOverride() {
     return timeout_ms;
 }
 
-qint64 limitFor(AgpsKind kind) {
-    return kind == AgpsKind::BE ? kBEFileLimit : kLTEFileLimit;
+svc::AgpsKind ServiceKind(AgpsKind kind) {
+    return kind == AgpsKind::BE ? svc::AgpsKind::BE : svc::AgpsKind::LTE;
 }
 
 // Holds the busy cursor for the lifetime of the object.
@@ -65,19 +49,14 @@ void SetAgpsTimeoutForTesting(int timeout_ms) {
 }
 
 QString AgpsHost() {
-    QString host = hostOverride().isEmpty() ? QString::fromUtf8(ZORVIK_AGPS_HOST) : hostOverride();
+    QString host =
+        hostOverride().isEmpty() ? QString::fromStdString(svc::DefaultAgpsHost()) : hostOverride();
     while (host.endsWith('/')) host.chop(1);
     return host;
 }
 
 QString AgpsRequestPath(AgpsKind kind) {
-    const QString usr =
-        QStringLiteral("USR(%1,%2,%3,());")
-            .arg(QString::fromUtf8(ZORVIK_AGPS_ACCOUNT), QString::fromUtf8(ZORVIK_AGPS_KEY),
-                 QString::fromUtf8(ZORVIK_AGPS_NUMBER));
-    const QString data = kind == AgpsKind::BE ? QStringLiteral("BE(BE,VBI::Ephemeris);")
-                                              : QStringLiteral("LE(LE,VBI::Ephemeris,120,4);");
-    return QStringLiteral("/?RQ=") + usr + data;
+    return QString::fromStdString(svc::AgpsRequestPath(ServiceKind(kind)));
 }
 
 QString AgpsRequestAddress(AgpsKind kind) {
@@ -85,80 +64,28 @@ QString AgpsRequestAddress(AgpsKind kind) {
 }
 
 QString AgpsLocalFileName(AgpsKind kind) {
-    return kind == AgpsKind::BE ? QStringLiteral("BE.bin") : QStringLiteral("LTE.bin");
+    return QString::fromStdString(svc::AgpsLocalFileName(ServiceKind(kind)));
 }
 
 AgpsResult DownloadAgpsFile(AgpsKind kind) {
     BusyCursor busy;
-    const qint64 limit = limitFor(kind);
-    const int timeout_ms = timeoutOverride() > 0 ? timeoutOverride() : kAgpsDownloadTimeoutMs;
+    svc::AgpsDownloadRequest request;
+    request.kind = ServiceKind(kind);
+    request.host = AgpsHost().toStdString();
+    request.file = QDir::current().filePath(AgpsLocalFileName(kind)).toLocal8Bit().toStdString();
+    if (timeoutOverride() > 0) request.timeout_ms = timeoutOverride();
 
-    // The request text is sent as it stands: its brackets, commas, colons and
-    // semicolons are all legal in a query.
-    const QUrl url = QUrl::fromEncoded(AgpsRequestAddress(kind).toLatin1(), QUrl::TolerantMode);
-    if (!url.isValid() || url.host().isEmpty()) return AgpsResult::NetworkError;
-
-    QSaveFile file(QDir::current().filePath(AgpsLocalFileName(kind)));
-    if (!file.open(QIODevice::WriteOnly)) return AgpsResult::WriteError;
-
-    QNetworkAccessManager manager;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(timeout_ms);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply* reply = manager.get(request);
-
-    AgpsResult result = AgpsResult::Ok;
-    qint64 received = 0;
+    // The download runs beside the GUI thread, which keeps painting (and
+    // serving its own sockets) but takes no user input until it ends.
+    AgpsResult result = AgpsResult::NetworkError;
+    std::unique_ptr<QThread> worker(
+        QThread::create([&] { result = svc::DownloadAgpsFile(request); }));
     QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-
-    auto fail = [&](AgpsResult why) {
-        if (result == AgpsResult::Ok) result = why;
-        reply->abort();
-    };
-    auto take = [&] {
-        if (result != AgpsResult::Ok) return;
-        const QByteArray chunk = reply->readAll();
-        received += chunk.size();
-        if (received > limit) {
-            fail(AgpsResult::TooLarge);
-            return;
-        }
-        if (file.write(chunk) != chunk.size()) fail(AgpsResult::WriteError);
-    };
-
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > limit) fail(AgpsResult::TooLarge);
-    });
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, take);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] { fail(AgpsResult::TimedOut); });
-    deadline.start(timeout_ms);
-
-    if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    deadline.stop();
-    take();
-
-    if (result == AgpsResult::Ok) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (reply->error() == QNetworkReply::OperationCanceledError ||
-            reply->error() == QNetworkReply::TimeoutError) {
-            result = AgpsResult::TimedOut;
-        } else if (reply->error() != QNetworkReply::NoError || status != 200) {
-            result = AgpsResult::NetworkError;
-        } else if (received == 0) {
-            result = AgpsResult::Empty;
-        }
-    }
-
-    if (result != AgpsResult::Ok) {
-        file.cancelWriting();
-        return result;
-    }
-    return file.commit() ? AgpsResult::Ok : AgpsResult::WriteError;
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    if (!worker->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    return result;
 }
 
 EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object_name,

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "zorvik/service/agps.h"
+
 class QDialog;
 class QGroupBox;
 class QLabel;
@@ -12,11 +14,11 @@ class QPushButton;
 
 enum class AgpsKind { BE, LTE };
 
-// The largest file each kind may be: the upload refuses anything larger.
-inline constexpr qint64 kBEFileLimit = 8192;
-inline constexpr qint64 kLTEFileLimit = 131072;
-// How long a download may take before it is given up.
-inline constexpr int kAgpsDownloadTimeoutMs = 15000;
+// The limits and results are the shared procedure's.
+using AgpsResult = zorvik::service::AgpsResult;
+inline constexpr qint64 kBEFileLimit = static_cast<qint64>(zorvik::service::kBEFileLimit);
+inline constexpr qint64 kLTEFileLimit = static_cast<qint64>(zorvik::service::kLTEFileLimit);
+inline constexpr int kAgpsDownloadTimeoutMs = zorvik::service::kAgpsDownloadTimeoutMs;
 
 // Scheme, host and port of the A-GPS server (a build setting).
 QString AgpsHost();
@@ -27,20 +29,11 @@ QString AgpsRequestAddress(AgpsKind kind);
 // "BE.bin" or "LTE.bin", relative to the current directory.
 QString AgpsLocalFileName(AgpsKind kind);
 
-enum class AgpsResult {
-    Ok,            // the file was fetched whole and replaced the local one
-    NetworkError,  // no connection, HTTP error status, broken answer
-    TooLarge,      // the answer exceeded the kind's size limit
-    Empty,         // the server answered with no data
-    TimedOut,      // the server did not finish within the time limit
-    WriteError,    // the local file could not be written
-};
-
 // Downloads the kind's request address into its local file. The file is
 // written beside the old one and replaces it only once the whole answer has
 // arrived, so a failed, partial or oversized download leaves the older file as
-// it was. Blocks the caller (with a busy cursor, user input held back) until
-// the download ends or the time limit passes.
+// it was. Blocks the caller (with a busy cursor, user input held back, the
+// windows still repainted) until the download ends or the time limit passes.
 AgpsResult DownloadAgpsFile(AgpsKind kind);
 
 // Test hooks: point the tools at a local server, shorten the time limit.

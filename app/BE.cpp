@@ -3,11 +3,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 
 #include "AgpsDownload.h"
-#include "RegularFile.h"
-#include "ZorvikDll.h"
 
 TUpdateBEToGPS* UpdateBEToGPS = nullptr;
 
@@ -31,24 +28,11 @@ void TUpdateBEToGPS::RunFromToolButton() {
 void TUpdateBEToGPS::Button1Click() {
     // The upload blocks the GUI thread for its whole duration.
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    Label1->setText(" Updating Eph. now.");
-    Label1->repaint();
-
-    CMD_NMEAToVBI_Input();
-    QThread::msleep(500);
-
-    // A FIFO or a device in the file's place counts as no file: opening it
-    // could block for good.
-    if (ReadableRegularFileSize("BE.bin") < 0) {
-        Label1->setText(" No BE file existing!");
-        CMD_VBIToNMEA_Input();
-        QApplication::restoreOverrideCursor();
-        return;
-    }
-
-    const int result = UpdateBE("BE.bin");
-    CMD_VBIToNMEA_Input();
-    Label1->setText(result == 1 ? QString("BE file update OK!")
-                                : QString(" BE file update failed!(NG)"));
+    zorvik::service::UploadHooks hooks;
+    hooks.status = [this](const std::string& text) {
+        Label1->setText(QString::fromStdString(text));
+        Label1->repaint();
+    };
+    zorvik::service::UploadBE("BE.bin", hooks);
     QApplication::restoreOverrideCursor();
 }

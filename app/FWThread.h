@@ -7,6 +7,8 @@
 #include <QThread>
 #include <atomic>
 
+#include "zorvik/service/flash.h"
+
 // Everything a run needs, captured on the GUI thread when Start is pressed,
 // so that the worker never reads a widget or a shared text.
 struct FWRunParams {
@@ -17,15 +19,16 @@ struct FWRunParams {
     QString saved_baud;    // BaudRateText as it was at Start
 };
 
-// Status line texts of a run.
+// Status line texts of a run (the shared procedure's own).
 namespace fwstatus {
-inline constexpr const char* kCannotOpen = "Cannot open COM port!(NG)";
-inline constexpr const char* kStarting = "Starting...";
-inline constexpr const char* kErasing = "Flash is being erased...";
-inline constexpr const char* kNakTimeout = "Waiting NAK Timeout...";
-inline constexpr const char* kTransferring = "File is being transferred...";
-inline constexpr const char* kUploadOk = "   File upload OK!(OK)";
-inline constexpr const char* kBadWaitingTime = "Waiting Time must be a whole number of ms!(NG)";
+namespace text = zorvik::service::flash_text;
+inline constexpr const char* kCannotOpen = text::kCannotOpen;
+inline constexpr const char* kStarting = text::kStarting;
+inline constexpr const char* kErasing = text::kErasing;
+inline constexpr const char* kNakTimeout = text::kNakTimeout;
+inline constexpr const char* kTransferring = text::kTransferring;
+inline constexpr const char* kUploadOk = text::kUploadOk;
+inline constexpr const char* kBadWaitingTime = text::kBadWaitingTime;
 }  // namespace fwstatus
 
 // The status line for a result of Xmodem_1K.
@@ -66,13 +69,9 @@ class FWUpdateThread : public QThread {
     void run() override;
 
   private:
-    // The download procedure; run() marks its end for the destructor.
+    // The download procedure (the shared run, with the dialog's hooks); run()
+    // marks its end for the destructor.
     void Procedure();
-    // Sleeps for ms, in short slices; false when the run was cancelled meanwhile.
-    bool Pause(int ms);
-    // Closes and reopens the port at baud; stores the result in PortHandle.
-    // 0 when cancelled before the open, else the open's result (never touched after cancel).
-    bool Reopen(const QString& baud, bool& opened);
     // The end for a failure: download_running 0, then tell the dialog.
     void Fail();
 

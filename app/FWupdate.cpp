@@ -25,11 +25,20 @@
 
 TFWUpdateForm* FWUpdateForm = nullptr;
 
+namespace {
+// The size rules are the shared run's; the dialog only looks them up.
+TFWUpdateForm::Kind KindOf(zorvik::service::FlashKind kind) {
+    const zorvik::service::FlashKindRule& rule = zorvik::service::RuleFor(kind);
+    return {static_cast<int>(kind), static_cast<qint64>(rule.min_size),
+            static_cast<qint64>(rule.max_size), rule.size_message};
+}
+}  // namespace
+
 const TFWUpdateForm::Kind TFWUpdateForm::kKinds[4] = {
-    {0, 481280, 491520, "Firmware size is not correct!(NG)"},
-    {1, 16384, 16384, "Flash Kernel size is not correct!(NG)"},
-    {2, 8192, 8192, "FSA size is not correct!(NG)"},
-    {3, 524288, 524288, "All-Image size is not correct!(NG)"},
+    KindOf(zorvik::service::FlashKind::Firmware),
+    KindOf(zorvik::service::FlashKind::Kernel),
+    KindOf(zorvik::service::FlashKind::Fsa),
+    KindOf(zorvik::service::FlashKind::AllImage),
 };
 
 namespace {

@@ -3,11 +3,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QThread>
 
 #include "AgpsDownload.h"
-#include "RegularFile.h"
-#include "ZorvikDll.h"
 
 TUpdateLTEToGPS* UpdateLTEToGPS = nullptr;
 
@@ -31,21 +28,11 @@ void TUpdateLTEToGPS::RunFromToolButton() {
 void TUpdateLTEToGPS::Button1Click() {
     // The upload blocks the GUI thread for its whole duration.
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    Label1->setText(" ");
-    Label1->repaint();
-
-    CMD_NMEAToVBI_Input();
-    QThread::msleep(200);
-
-    // A FIFO or a device in the file's place counts as no file: opening it
-    // could block for good.
-    if (ReadableRegularFileSize("LTE.bin") < 0) {
-        Label1->setText(" No LTE file existing!");
-    } else {
-        Label1->setText(UpdateLTE("LTE.bin") == 1 ? QString("LTE File update OK!")
-                                                  : QString(" LTE file update failed!(NG)"));
-    }
-    // The receiver goes back to NMEA input on every way through.
-    CMD_VBIToNMEA_Input();
+    zorvik::service::UploadHooks hooks;
+    hooks.status = [this](const std::string& text) {
+        Label1->setText(QString::fromStdString(text));
+        Label1->repaint();
+    };
+    zorvik::service::UploadLTE("LTE.bin", hooks);
     QApplication::restoreOverrideCursor();
 }

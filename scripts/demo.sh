@@ -8,7 +8,7 @@
 #
 #   scripts/demo.sh [--screenshot FILE] [--seconds N] [--baud RATE]
 #                   [--sim-arg ARG]... [--build-dir DIR] [--exec COMMAND]
-#                   [--interactive]
+#                   [--replay FILE [--loop]] [--interactive]
 #
 #   --screenshot FILE  where to save the picture (default screenshots/demo.png)
 #   --seconds N        how long the program runs connected before the picture (default 5)
@@ -17,6 +17,8 @@
 #   --build-dir DIR    where the programs were built (default build/default)
 #   --exec COMMAND     run COMMAND (through bash) once connected, with PROGRAM_PID, SIM_PID
 #                      and SIM_REPORT in its environment, before the picture is taken
+#   --replay FILE      the simulator plays this recording (a capture or an NMEA log) instead
+#                      of its own sky; --loop starts it again at its end
 #   --interactive      do not drive the program: wait until the user closes it
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -34,6 +36,8 @@ while (($#)); do
     --seconds) seconds="$2"; shift 2 ;;
     --baud) baud="$2"; shift 2 ;;
     --sim-arg) sim_args+=("$2"); shift 2 ;;
+    --replay) sim_args+=(--replay "$(realpath -- "$2")"); shift 2 ;;
+    --loop) sim_args+=(--loop); shift ;;
     --build-dir) build_dir="$2"; shift 2 ;;
     --exec) exec_cmd="$2"; shift 2 ;;
     --interactive) interactive=1; shift ;;

@@ -8,6 +8,10 @@ if(TARGET receiver-sim AND ZORVIK_SYSTEM_PYTHON)
               --sim $<TARGET_FILE:receiver-sim> --baud ${baud} --epochs 8)
     set_tests_properties(sim_nmea_decodes_${baud} PROPERTIES LABELS "system" TIMEOUT 120)
   endforeach()
+  add_test(NAME sim_replay
+    COMMAND ${ZORVIK_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/check_sim_replay.py
+            --sim $<TARGET_FILE:receiver-sim> --log ${ZORVIK_NMEA_LOG_DIR}/sbas-3msg-groups.nmea)
+  set_tests_properties(sim_replay PROPERTIES LABELS "system" TIMEOUT 120)
   add_test(NAME sim_protocol
     COMMAND ${ZORVIK_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/check_sim_protocol.py)
   set_tests_properties(sim_protocol PROPERTIES LABELS "system" TIMEOUT 300

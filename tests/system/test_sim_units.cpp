@@ -9,6 +9,7 @@
 #include "command.h"
 #include "epoch_sentences.h"
 #include "nmea.h"
+#include "replay.h"
 #include "vbi.h"
 #include "xmodem.h"
 
@@ -235,6 +236,43 @@ TEST(SimVbi, StalePartialFrameIsResearched) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].bytes.back(), 0x42);
     EXPECT_FALSE(p.partial());
+}
+
+// Epochs of a recording: where one ends decides what goes out each second.
+TEST(SimReplay, EpochsSplitAtTimeChangeOrSecondRmc) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::size_t> epoch_sizes;
+    };
+    const std::vector<Case> cases = {
+        {"time change, RMC not first",
+         "$GPGGA,120000.00,x*00\r\n$GPGSV,1,1,00*00\r\n$GPRMC,120000.00,A*00\r\n"
+         "$GPGGA,120001.00,x*00\r\n$GPRMC,120001.00,A*00\r\n",
+         {3, 2}},
+        {"no time yet: each RMC starts an epoch",
+         "$GPRMC,,V*00\n$GPGSA,A,1*00\n$GPRMC,,V*00\n$GPGSA,A,1*00\n",
+         {2, 2}},
+        {"GLL's time is its sixth field",
+         "$GPGLL,1,N,2,E,100000,A*00\n$GPGLL,1,N,2,E,100001,A*00\n",
+         {1, 1}},
+        {"comments, blanks and a half line are not replayed",
+         "# header\n\n$GPRMC,1,A*00\r\njunk\n$GPRMC,2,A*0",
+         {1}},
+        {"a whole last sentence without line end is kept", "$GPRMC,1,A*00\n$GPRMC,2,A*00", {1, 1}},
+        {"nothing to replay", "hello\r\n", {}},
+    };
+    for (const Case& c : cases) {
+        const sim::Recording r = sim::Recording::from_text(c.text);
+        std::vector<std::size_t> sizes;
+        for (const auto& e : r.epochs()) sizes.push_back(e.size());
+        EXPECT_EQ(sizes, c.epoch_sizes) << c.name;
+    }
+    // Lines go out as recorded, their own line ends included.
+    const sim::Recording mixed = sim::Recording::from_text("$GPRMC,1,A*00\r\n$GPRMC,2,A*00");
+    ASSERT_EQ(mixed.epochs().size(), 2u);
+    EXPECT_EQ(mixed.epochs()[0][0], "$GPRMC,1,A*00\r\n");
+    EXPECT_EQ(mixed.epochs()[1][0], "$GPRMC,2,A*00\r\n");
 }
 
 }  // namespace

@@ -52,6 +52,12 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     const pid_t parent = getppid();
 
+    sim::Recording recording;
+    if (!options.replay.empty() && !recording.load(options.replay, error)) {
+        std::fprintf(stderr, "receiver-sim: %s\n", error.c_str());
+        return 1;
+    }
+
     sim::Port port = options.tty.empty() ? sim::Port::create_pty(options.baud, error)
                                          : sim::Port::open_tty(options.tty, options.baud, error);
     if (!port.valid()) {
@@ -80,6 +86,7 @@ int main(int argc, char** argv) {
                     .str("port", do_register ? options.port_name : "")
                     .num("pid", getpid())
                     .real("time_scale", options.time_scale));
+    if (!options.replay.empty()) receiver.play(recording, options.replay_loop);
     std::printf("device %s\n", port.device().c_str());
     if (do_register) std::printf("port %s\n", options.port_name.c_str());
     std::printf("ready\n");

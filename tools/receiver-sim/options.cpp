@@ -89,7 +89,11 @@ std::string usage() {
            "  --customer-version T  text of the customer version reply\n"
            "  --erase-seconds S     boot loader erase time before scaling (default 2)\n"
            "  --loader-timeout S    seconds the boot loader waits for data (default 60)\n"
-           "  --exit-with-parent    end when the starting process ends\n";
+           "  --exit-with-parent    end when the starting process ends\n"
+           "  --replay FILE         play the NMEA sentences of a recording (a capture or a\n"
+           "                        log), one epoch a second, instead of the sky model;\n"
+           "                        commands are still answered; output stops at its end\n"
+           "  --loop                with --replay: start the recording again at its end\n";
 }
 
 bool parse_options(int argc, char** argv, Options& o, std::string& error) {
@@ -154,12 +158,20 @@ bool parse_options(int argc, char** argv, Options& o, std::string& error) {
                 error = "invalid loader timeout";
                 return false;
             }
+        } else if (arg == "--replay") {
+            if (!value(o.replay)) return false;
+        } else if (arg == "--loop") {
+            o.replay_loop = true;
         } else if (arg == "--exit-with-parent") {
             o.exit_with_parent = true;
         } else {
             error = "unknown option '" + std::string(arg) + "'";
             return false;
         }
+    }
+    if (o.replay_loop && o.replay.empty()) {
+        error = "--loop needs --replay";
+        return false;
     }
     if (o.image_out.empty()) {
         const char* tmp = std::getenv("TMPDIR");

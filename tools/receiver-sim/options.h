@@ -34,6 +34,8 @@ struct Options {
     std::string customer_version = "ZRV-STD-0105";
     double erase_seconds = 2.0;    // simulated, before time scale
     double loader_timeout = 60.0;  // real seconds the boot loader waits before giving up
+    std::string replay;            // a recorded session to play instead of the sky model
+    bool replay_loop = false;      // start the recording again at its end
 };
 
 // Parses argv; on error or --help returns false with a message in error

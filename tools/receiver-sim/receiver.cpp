@@ -209,6 +209,35 @@ void Receiver::emit_epoch(long long utc_seconds, double now) {
     }
 }
 
+void Receiver::play(const Recording& recording, bool loop) {
+    replay_ = &recording;
+    replay_loop_ = loop;
+    replay_next_ = 0;
+    replay_ended_ = false;
+    report_.emit(JsonLine("replay")
+                     .str("state", "start")
+                     .num("epochs", static_cast<long long>(recording.epochs().size()))
+                     .num("lines", static_cast<long long>(recording.line_count())));
+}
+
+void Receiver::emit_replay_epoch() {
+    if (replay_ended_) return;
+    if (replay_next_ == replay_->epochs().size()) {
+        if (!replay_loop_) {
+            // The recording is over: the receiver goes quiet but still answers.
+            replay_ended_ = true;
+            report_.emit(JsonLine("replay").str("state", "end"));
+            return;
+        }
+        replay_next_ = 0;
+        report_.emit(JsonLine("replay").str("state", "loop"));
+    }
+    if (options_.faults.silent) return;
+    // Recorded lines go out exactly as recorded, checksums and line ends included.
+    for (const std::string& line : replay_->epochs()[replay_next_]) writer_.queue(line);
+    ++replay_next_;
+}
+
 double Receiver::tick(double now) {
     double wait = 0.05;
     if (garbled_ > 0 && now - garbled_since_ >= 0.2) {
@@ -221,7 +250,14 @@ double Receiver::tick(double now) {
         loader_tick(now);
     } else {
         const long long ms = utc_now_millis();
-        if (ms / 1000 >= next_epoch_utc_) {
+        if (replay_ && ms / 1000 >= next_epoch_utc_) {
+            // A recorded epoch never overtakes the previous one still on the
+            // line, so nothing is dropped at a slow rate.
+            if (writer_.empty()) {
+                emit_replay_epoch();
+                next_epoch_utc_ = ms / 1000 + 1;
+            }
+        } else if (ms / 1000 >= next_epoch_utc_) {
             // After a long stall (suspend) skip ahead instead of a flood of epochs.
             if (ms / 1000 > next_epoch_utc_ + 2) next_epoch_utc_ = ms / 1000;
             emit_epoch(next_epoch_utc_, now);
@@ -239,6 +275,8 @@ double Receiver::tick(double now) {
         }
         const double to_epoch = static_cast<double>(next_epoch_utc_ * 1000 - ms) / 1000.0;
         wait = std::clamp(to_epoch, 0.001, 0.05);
+        // A recorded epoch waiting for the line: the writer says when to look again.
+        if (replay_ && to_epoch <= 0 && !writer_.empty()) wait = 0.05;
     }
     const double writer_wait = writer_.pump(port_, now, rate_, peer_matches());
     return std::min(wait, writer_wait);

@@ -11,6 +11,7 @@
 #include "epoch_sentences.h"
 #include "options.h"
 #include "port.h"
+#include "replay.h"
 #include "report.h"
 #include "sky_model.h"
 #include "vbi.h"
@@ -30,6 +31,10 @@ class Receiver {
 
     int own_rate() const { return rate_; }
 
+    // Plays the recording's epochs instead of the sky model's, once or in a
+    // loop. The recording must outlive the receiver.
+    void play(const Recording& recording, bool loop);
+
   private:
     enum class Mode { Nmea, Loader, Vbi };
     enum class LoaderPhase { WaitRate, Erasing, Nak, Receiving };
@@ -39,6 +44,7 @@ class Receiver {
     void handle_line(const std::string& line, double now);
     void handle_command(const Command& cmd, double now);
     void emit_epoch(long long utc_seconds, double now);
+    void emit_replay_epoch();
     void set_rate(int rate);
     void enter_loader(int target, double now);
     void loader_input(const std::uint8_t* data, std::size_t n, double now);
@@ -76,6 +82,12 @@ class Receiver {
     double next_nak_ = 0;
     double last_loader_input_ = 0;
     xmodem::Receiver xmodem_;
+
+    // Replay of a recording.
+    const Recording* replay_ = nullptr;
+    bool replay_loop_ = false;
+    std::size_t replay_next_ = 0;
+    bool replay_ended_ = false;
 
     // VBI input.
     vbi::Parser vbi_;

@@ -1,0 +1,81 @@
+// The open port and the sentences that arrive on it. Reads go through the
+// serial layer with the handle COM_Open returned, one complete sentence at a
+// time into ParseNMEA, as the program's reader does; commands go out through
+// the library between two reads, so nothing runs concurrently.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "LineAssembler.h"
+#include "ZorvikDll.h"
+#include "serial_port.h"
+
+namespace cli {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+// One received sentence: `raw` exactly as it came, line end included;
+// `text` as ParseNMEA took it (line end cut off).
+struct Sentence {
+    std::string_view raw;
+    std::string_view text;
+};
+
+enum class Next { Continue, Stop };
+
+class ReceiverLink {
+  public:
+    // Opens the port; throws Failure saying which port and why not.
+    ReceiverLink(std::string port_name, std::string baud_text);
+    ~ReceiverLink();
+    ReceiverLink(const ReceiverLink&) = delete;
+    ReceiverLink& operator=(const ReceiverLink&) = delete;
+
+    // Closes the port (letting written output drain) and opens it again at
+    // another rate.
+    void Reopen(const std::string& baud_text);
+    const std::string& PortName() const { return port_name_; }
+    const std::string& BaudText() const { return baud_text_; }
+
+    using SentenceHandler = std::function<Next(const Sentence&)>;
+    using IdleHandler = std::function<Next()>;
+    // Reads until `timeout` has passed, a handler returns Stop, or Ctrl-C.
+    // Each sentence goes to ParseNMEA first, then to on_sentence; on_idle runs
+    // whenever a read found the line quiet (100 ms). Returns true when a
+    // handler stopped it. Throws Failure when the device goes away.
+    bool Pump(Seconds timeout, const SentenceHandler& on_sentence,
+              const IdleHandler& on_idle = nullptr);
+
+    // Runs for each sentence just before ParseNMEA takes it, so that a caller
+    // can look at the record as the previous sentences left it.
+    void BeforeParse(std::function<void(std::string_view text)> hook) {
+        before_parse_ = std::move(hook);
+    }
+
+    // Reads until the state record satisfies `done` or `timeout` passes.
+    bool WaitFor(Seconds timeout, const std::function<bool(const ParseNMEAInfo&)>& done);
+
+  private:
+    void Open();
+    std::string DeviceGoneText() const;
+    Next Feed(std::uint8_t byte, const SentenceHandler& on_sentence);
+
+    std::string port_name_;
+    std::string baud_text_;
+    zorvik::serial::Handle handle_ = zorvik::serial::kInvalidHandle;
+    zorvik::serial::ByteReader bytes_;
+    LineAssembler line_;
+    std::string raw_;
+    std::function<void(std::string_view)> before_parse_;
+};
+
+ParseNMEAInfo StateRecord();
+
+// Reads a positive number of seconds given on the command line.
+Seconds SecondsOption(double seconds);
+
+}  // namespace cli

@@ -1,0 +1,104 @@
+// The A-GPS tools: fetching ephemeris files from the A-GPS server, and their
+// upload into the receiver with its input switched to VBI and back. Shared by
+// the program's BE and LTE tools and the command line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "zorvik/service/pacing.h"
+
+namespace zorvik::service {
+
+enum class AgpsKind { BE, LTE };
+
+// The largest file each kind may be: the upload refuses anything larger.
+inline constexpr std::uintmax_t kBEFileLimit = 8192;
+inline constexpr std::uintmax_t kLTEFileLimit = 131072;
+std::uintmax_t AgpsFileLimit(AgpsKind kind);
+// How long a download may take before it is given up.
+inline constexpr int kAgpsDownloadTimeoutMs = 15000;
+
+// Scheme, host and port of the build's A-GPS server, e.g. "http://127.0.0.1:8089".
+std::string DefaultAgpsHost();
+// The fixed path and query of the request for one kind, with the build's credentials.
+std::string AgpsRequestPath(AgpsKind kind);
+// host (trailing '/' dropped) followed by AgpsRequestPath(kind).
+std::string AgpsRequestAddress(AgpsKind kind, std::string_view host);
+// True for "http://" or "https://" followed by a host (and port) without a
+// path, query or fragment; one trailing '/' is allowed.
+bool IsAgpsHost(std::string_view host);
+// "BE.bin" or "LTE.bin" (relative to the current directory).
+std::string AgpsLocalFileName(AgpsKind kind);
+
+enum class AgpsResult {
+    Ok,            // the file was fetched whole and replaced the local one
+    NetworkError,  // no connection, bad address, HTTP error status, broken answer
+    TooLarge,      // the answer exceeded the kind's size limit
+    Empty,         // the server answered with no data
+    TimedOut,      // the server did not finish within the time limit
+    WriteError,    // the local file could not be written
+    Cancelled,     // stopped on request
+    BadAddress,    // the host is not "scheme://host[:port]" with scheme http or https
+};
+// One line for the user, e.g. "A-GPS download failed: the server did not answer in time".
+std::string AgpsResultText(AgpsResult result);
+
+struct AgpsDownloadRequest {
+    AgpsKind kind = AgpsKind::BE;
+    std::string host;  // empty: DefaultAgpsHost()
+    std::string file;  // empty: AgpsLocalFileName(kind)
+    int timeout_ms = kAgpsDownloadTimeoutMs;
+};
+
+// Fetches the kind's request address into the file. The answer goes to a
+// temporary file beside it, which replaces the file only once the whole
+// answer has arrived within the limits; any failure leaves an older file as
+// it was and no temporary file behind. Blocks the calling thread; safe to run
+// on any thread. `cancel` may be null.
+AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request,
+                            const std::atomic<bool>* cancel = nullptr);
+
+// The upload dialogs' message lines, exactly as the program shows them.
+namespace agps_text {
+inline constexpr const char* kBEStarting = " Updating Eph. now.";
+inline constexpr const char* kBENoFile = " No BE file existing!";
+inline constexpr const char* kBEOk = "BE file update OK!";
+inline constexpr const char* kBEFailed = " BE file update failed!(NG)";
+inline constexpr const char* kLTEStarting = " ";
+inline constexpr const char* kLTENoFile = " No LTE file existing!";
+inline constexpr const char* kLTEOk = "LTE File update OK!";
+inline constexpr const char* kLTEFailed = " LTE file update failed!(NG)";
+}  // namespace agps_text
+
+enum class UploadResult {
+    Ok,         // the library sent the valid frames
+    NoFile,     // the file cannot be opened
+    Refused,    // the library refused the file (expired, too small, no frames) or a write failed
+    Cancelled,  // stopped during the pause before the upload; the switch back was sent
+};
+
+struct UploadOutcome {
+    UploadResult result = UploadResult::Refused;
+    std::string message;  // the dialog's final message line
+};
+
+struct UploadHooks {
+    // The message line before the upload starts (kBEStarting, kLTEStarting).
+    std::function<void(const std::string& text)> status;
+    Pacing pacing;
+};
+
+// The BE dialog's Start: switch the receiver's input to VBI, 500 ms, UpdateBE
+// on the file, then the switch back to NMEA input, always. The port must be open.
+UploadOutcome UploadBE(const std::string& file, const UploadHooks& hooks = {});
+// The LTE dialog's Start: the same with a 200 ms pause and UpdateLTE; the
+// switch back comes after the message.
+UploadOutcome UploadLTE(const std::string& file, const UploadHooks& hooks = {});
+// The one matching the kind.
+UploadOutcome UploadEphemeris(AgpsKind kind, const std::string& file,
+                              const UploadHooks& hooks = {});
+
+}  // namespace zorvik::service

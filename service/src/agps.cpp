@@ -1,0 +1,264 @@
+#include "zorvik/service/agps.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include "ZorvikDll.h"
+
+#ifndef ZORVIK_AGPS_HOST
+#define ZORVIK_AGPS_HOST "http://127.0.0.1:8089"
+#endif
+#ifndef ZORVIK_AGPS_ACCOUNT
+#define ZORVIK_AGPS_ACCOUNT "9387"
+#endif
+#ifndef ZORVIK_AGPS_KEY
+#define ZORVIK_AGPS_KEY "c7d41a09-5e3b-4f21-9a8c-3b6e0d2f71a4"
+#endif
+#ifndef ZORVIK_AGPS_NUMBER
+#define ZORVIK_AGPS_NUMBER "630418275"
+#endif
+
+namespace zorvik::service {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The receiver needs this long after the switch to VBI before the first frame.
+constexpr int kBESwitchPauseMs = 500;
+constexpr int kLTESwitchPauseMs = 200;
+constexpr long kMaxRedirects = 5;
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// What one download has seen so far; the curl callbacks fill it.
+struct Transfer {
+    std::FILE* out = nullptr;
+    std::uintmax_t limit = 0;
+    std::uintmax_t received = 0;
+    bool too_large = false;
+    bool write_failed = false;
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+std::size_t TakeChunk(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& t = *static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    if (t.received + n > t.limit) {
+        t.too_large = true;
+        return 0;  // aborts the transfer
+    }
+    if (std::fwrite(data, 1, n, t.out) != n) {
+        t.write_failed = true;
+        return 0;
+    }
+    t.received += n;
+    return n;
+}
+
+int CheckCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto& t = *static_cast<Transfer*>(user);
+    return t.cancel != nullptr && t.cancel->load() ? 1 : 0;
+}
+
+AgpsResult Fetch(const std::string& address, const AgpsDownloadRequest& request, Transfer& t) {
+    InitCurlOnce();
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) return AgpsResult::NetworkError;
+    CURL* c = curl.get();
+    const long timeout_ms = request.timeout_ms > 0 ? request.timeout_ms : kAgpsDownloadTimeoutMs;
+    curl_easy_setopt(c, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
+    // A server that announces too much is refused before anything is read.
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.limit));
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, TakeChunk);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckCancel);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+
+    const CURLcode code = curl_easy_perform(c);
+    if (t.too_large || code == CURLE_FILESIZE_EXCEEDED) return AgpsResult::TooLarge;
+    if (t.write_failed) return AgpsResult::WriteError;
+    if (code == CURLE_ABORTED_BY_CALLBACK) return AgpsResult::Cancelled;
+    if (code == CURLE_OPERATION_TIMEDOUT) return AgpsResult::TimedOut;
+    if (code != CURLE_OK) return AgpsResult::NetworkError;
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) return AgpsResult::NetworkError;
+    if (t.received == 0) return AgpsResult::Empty;
+    return AgpsResult::Ok;
+}
+
+// A regular file that opens for reading; a directory of that name does not count.
+bool Readable(const std::string& file) {
+    std::error_code ec;
+    return fs::is_regular_file(file, ec) && std::ifstream(file, std::ios::binary).is_open();
+}
+
+struct UploadSteps {
+    int pause_ms;
+    int (*upload)(const char*);
+    const char* starting;
+    const char* no_file;
+    const char* ok;
+    const char* failed;
+    bool message_before_switch_back;
+};
+
+constexpr UploadSteps kBESteps{
+    kBESwitchPauseMs,     UpdateBE, agps_text::kBEStarting, agps_text::kBENoFile, agps_text::kBEOk,
+    agps_text::kBEFailed, false};
+constexpr UploadSteps kLTESteps{kLTESwitchPauseMs,
+                                UpdateLTE,
+                                agps_text::kLTEStarting,
+                                agps_text::kLTENoFile,
+                                agps_text::kLTEOk,
+                                agps_text::kLTEFailed,
+                                true};
+
+UploadOutcome Upload(const UploadSteps& steps, const std::string& file, const UploadHooks& hooks) {
+    if (hooks.status) hooks.status(steps.starting);
+    CMD_NMEAToVBI_Input();
+    UploadOutcome outcome;
+    if (!hooks.pacing.Pause(steps.pause_ms)) {
+        outcome = {UploadResult::Cancelled, steps.failed};
+    } else if (!Readable(file)) {
+        outcome = {UploadResult::NoFile, steps.no_file};
+    } else if (steps.upload(file.c_str()) == 1) {
+        outcome = {UploadResult::Ok, steps.ok};
+    } else {
+        outcome = {UploadResult::Refused, steps.failed};
+    }
+    // The receiver goes back to NMEA input on every way through; the two
+    // dialogs differ only in whether the message line changes first.
+    if (steps.message_before_switch_back && hooks.status) hooks.status(outcome.message);
+    CMD_VBIToNMEA_Input();
+    if (!steps.message_before_switch_back && hooks.status) hooks.status(outcome.message);
+    return outcome;
+}
+
+}  // namespace
+
+std::uintmax_t AgpsFileLimit(AgpsKind kind) {
+    return kind == AgpsKind::BE ? kBEFileLimit : kLTEFileLimit;
+}
+
+std::string DefaultAgpsHost() {
+    return ZORVIK_AGPS_HOST;
+}
+
+std::string AgpsRequestPath(AgpsKind kind) {
+    const std::string usr = std::string("USR(") + ZORVIK_AGPS_ACCOUNT + "," + ZORVIK_AGPS_KEY +
+                            "," + ZORVIK_AGPS_NUMBER + ",());";
+    const char* data =
+        kind == AgpsKind::BE ? "BE(BE,VBI::Ephemeris);" : "LE(LE,VBI::Ephemeris,120,4);";
+    return "/?RQ=" + usr + data;
+}
+
+std::string AgpsRequestAddress(AgpsKind kind, std::string_view host) {
+    while (!host.empty() && host.back() == '/') host.remove_suffix(1);
+    return std::string(host) + AgpsRequestPath(kind);
+}
+
+bool IsAgpsHost(std::string_view host) {
+    while (!host.empty() && host.back() == '/') host.remove_suffix(1);
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (host.substr(0, scheme.size()) != scheme) continue;
+        const std::string_view rest = host.substr(scheme.size());
+        // The request's own path and query follow the host; the host brings none.
+        return !rest.empty() && rest.find_first_of("/?#@ \t\r\n") == std::string_view::npos;
+    }
+    return false;
+}
+
+std::string AgpsLocalFileName(AgpsKind kind) {
+    return kind == AgpsKind::BE ? "BE.bin" : "LTE.bin";
+}
+
+std::string AgpsResultText(AgpsResult result) {
+    switch (result) {
+        case AgpsResult::Ok:
+            return "A-GPS download OK";
+        case AgpsResult::NetworkError:
+            return "A-GPS download failed: no valid answer from the server";
+        case AgpsResult::TooLarge:
+            return "A-GPS download failed: the answer is larger than the file may be";
+        case AgpsResult::Empty:
+            return "A-GPS download failed: the server sent no data";
+        case AgpsResult::TimedOut:
+            return "A-GPS download failed: the server did not answer in time";
+        case AgpsResult::WriteError:
+            return "A-GPS download failed: the file cannot be written";
+        case AgpsResult::Cancelled:
+            return "A-GPS download cancelled";
+        case AgpsResult::BadAddress:
+            return "A-GPS download failed: the server is given as scheme, host and port only, "
+                   "e.g. http://127.0.0.1:8089";
+    }
+    return "A-GPS download failed";
+}
+
+AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request, const std::atomic<bool>* cancel) {
+    const std::string file = request.file.empty() ? AgpsLocalFileName(request.kind) : request.file;
+    const std::string host = request.host.empty() ? DefaultAgpsHost() : request.host;
+    if (!IsAgpsHost(host)) return AgpsResult::BadAddress;
+    const std::string address = AgpsRequestAddress(request.kind, host);
+
+    // The answer goes beside the file and replaces it only when it is whole.
+    const std::string temporary = file + ".part";
+    std::error_code ec;
+    fs::remove(temporary, ec);  // left over from a run that was killed
+    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wbx"));
+    if (!out) return AgpsResult::WriteError;
+
+    Transfer t;
+    t.out = out.get();
+    t.limit = AgpsFileLimit(request.kind);
+    t.cancel = cancel;
+    AgpsResult result = Fetch(address, request, t);
+    if (std::fflush(out.get()) != 0 && result == AgpsResult::Ok) result = AgpsResult::WriteError;
+    if (std::fclose(out.release()) != 0 && result == AgpsResult::Ok)
+        result = AgpsResult::WriteError;
+    if (result == AgpsResult::Ok) {
+        fs::rename(temporary, file, ec);
+        if (ec) result = AgpsResult::WriteError;
+    }
+    if (result != AgpsResult::Ok) fs::remove(temporary, ec);
+    return result;
+}
+
+UploadOutcome UploadBE(const std::string& file, const UploadHooks& hooks) {
+    return Upload(kBESteps, file, hooks);
+}
+
+UploadOutcome UploadLTE(const std::string& file, const UploadHooks& hooks) {
+    return Upload(kLTESteps, file, hooks);
+}
+
+UploadOutcome UploadEphemeris(AgpsKind kind, const std::string& file, const UploadHooks& hooks) {
+    return kind == AgpsKind::BE ? UploadBE(file, hooks) : UploadLTE(file, hooks);
+}
+
+}  // namespace zorvik::service

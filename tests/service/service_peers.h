@@ -1,0 +1,103 @@
+// The peers of the service tests: the local A-GPS server as a child process,
+// and the frames a receiver should take from an ephemeris file.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+// tools/agps-server/agps_server.py on a free port; address() is "http://host:port".
+class AgpsServerProcess {
+  public:
+    explicit AgpsServerProcess(const std::string& mode = "normal") {
+        int fds[2];
+        if (pipe(fds) != 0) throw std::runtime_error("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<std::string> args{
+            ZORVIK_SYSTEM_PYTHON, ZORVIK_AGPS_SERVER, "--port", "0", "--mode", mode};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (rc == 0) address_ = ReadAddress(fds[0]);
+        close(fds[0]);
+        if (address_.empty()) throw std::runtime_error("the A-GPS server did not start");
+    }
+    ~AgpsServerProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    AgpsServerProcess(const AgpsServerProcess&) = delete;
+    AgpsServerProcess& operator=(const AgpsServerProcess&) = delete;
+
+    const std::string& address() const { return address_; }
+
+  private:
+    static std::string ReadAddress(int fd) {
+        std::string line;
+        char c = 0;
+        pollfd p{fd, POLLIN, 0};
+        while (poll(&p, 1, 10000) > 0 && read(fd, &c, 1) == 1 && c != '\n') line += c;
+        const std::string prefix = "listening ";
+        return line.rfind(prefix, 0) == 0 ? "http://" + line.substr(prefix.size()) : "";
+    }
+    pid_t pid_ = -1;
+    std::string address_;
+};
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The frames of a broadcast ephemeris file, in hex, as the upload sends them:
+// every sync pair after the first line, its payload length at bytes 4-5.
+inline std::vector<std::string> BroadcastFramesHex(const std::string& d) {
+    std::vector<std::string> frames;
+    const std::size_t lf = d.find('\n');
+    std::size_t q = lf != std::string::npos && lf < 18 ? lf : 18;
+    while (q + 5 < d.size()) {
+        const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(d[k]); };
+        if (byte(q) != 0x81 || byte(q + 1) != 0xFF) {
+            ++q;
+            continue;
+        }
+        const std::size_t len = 8 + (byte(q + 4) | (byte(q + 5) << 8));
+        static const char* digits = "0123456789abcdef";
+        std::string hex;
+        for (std::size_t k = q; k < q + len && k < d.size(); ++k) {
+            hex += digits[byte(k) >> 4];
+            hex += digits[byte(k) & 15];
+        }
+        frames.push_back(hex);
+        q += len;
+    }
+    return frames;
+}
+
+// The value of "key":"..." in a report line.
+inline std::string ReportField(const std::string& line, const std::string& key) {
+    const std::string marker = "\"" + key + "\":\"";
+    const std::size_t at = line.find(marker);
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + marker.size();
+    return line.substr(start, line.find('"', start) - start);
+}

@@ -1,0 +1,123 @@
+// The A-GPS download against the local server and the ephemeris uploads
+// against the simulator's VBI input.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ZorvikDll.h"
+#include "receiver_sim.h"
+#include "service_peers.h"
+#include "temp_dir.h"
+#include "zorvik/service/agps.h"
+
+namespace {
+
+namespace svc = zorvik::service;
+using zorvik::test::TempDir;
+
+std::size_t FileCount(const TempDir& dir) {
+    std::size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
+
+TEST(AgpsDownload, FailureKeepsTheOlderFileAndSuccessReplacesIt) {
+    TempDir dir;
+    const std::string file = dir / "BE.bin";
+    const std::string older = "older file\n" + std::string(3000, 'o');
+    std::ofstream(file, std::ios::binary) << older;
+
+    svc::AgpsDownloadRequest request;
+    request.kind = svc::AgpsKind::BE;
+    request.file = file;
+    request.host = "http://127.0.0.1:1";  // nothing listens there
+    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::NetworkError);
+    EXPECT_EQ(ReadBytes(file), older);
+    EXPECT_EQ(FileCount(dir), 1u);
+
+    AgpsServerProcess server;
+    request.host = server.address() + "/";
+    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::Ok);
+    const std::string fetched = ReadBytes(file);
+    EXPECT_GE(fetched.size(), 2048u);
+    EXPECT_LE(fetched.size(), svc::kBEFileLimit);
+    EXPECT_FALSE(BroadcastFramesHex(fetched).empty());
+    EXPECT_EQ(FileCount(dir), 1u);
+}
+
+TEST(AgpsDownload, HostIsSchemeHostAndPortOnly) {
+    const std::vector<std::pair<std::string, bool>> hosts = {
+        {"http://127.0.0.1:8089", true},
+        {"https://agps.example:443/", true},
+        {"http://h/path", false},
+        {"http://h?RQ=x", false},
+        {"ftp://h", false},
+        {"127.0.0.1:8089", false},
+        {"http://", false},
+        {"http://user@h", false},
+    };
+    for (const auto& [host, ok] : hosts) EXPECT_EQ(svc::IsAgpsHost(host), ok) << host;
+    svc::AgpsDownloadRequest request;
+    request.host = "http://127.0.0.1:1/x";
+    request.file = "never-written.bin";
+    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::BadAddress);
+    EXPECT_FALSE(std::filesystem::exists(request.file));
+}
+
+// Each upload switches the receiver to VBI input once and back once; the
+// frames it takes are the file's.
+TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {
+    TempDir dir;
+    const std::string be = dir / "BE.bin";
+    const std::string write_be =
+        std::string(ZORVIK_SYSTEM_PYTHON) + " " + ZORVIK_AGPS_SERVER + " --write-be " + be;
+    ASSERT_EQ(std::system(write_be.c_str()), 0);
+
+    struct Case {
+        svc::AgpsKind kind;
+        std::string file;
+        svc::UploadResult result;
+        std::string message;
+        std::vector<std::string> frames;
+    };
+    const std::vector<Case> cases = {
+        {svc::AgpsKind::BE, be, svc::UploadResult::Ok, "BE file update OK!",
+         BroadcastFramesHex(ReadBytes(be))},
+        {svc::AgpsKind::LTE,
+         dir / "LTE.bin",
+         svc::UploadResult::NoFile,
+         " No LTE file existing!",
+         {}},
+    };
+    for (const Case& c : cases) {
+        ReceiverSim sim;
+        ASSERT_NE(COM_Open(sim.device().c_str(), "9600"), 0);
+        std::vector<std::string> shown;
+        svc::UploadHooks hooks;
+        hooks.status = [&](const std::string& s) { shown.push_back(s); };
+        const svc::UploadOutcome outcome = svc::UploadEphemeris(c.kind, c.file, hooks);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.message, c.message);
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), c.message);
+
+        ASSERT_TRUE(sim.wait_for_report("\"vbi\",\"state\":\"off\"", 5000));
+        std::vector<std::string> frames;
+        for (const std::string& line : sim.report_lines())
+            if (line.find("\"event\":\"frame\"") != std::string::npos)
+                frames.push_back(ReportField(line, "hex"));
+        EXPECT_EQ(frames, c.frames) << c.file;
+        EXPECT_EQ(sim.count_reports("\"vbi\",\"state\":\"on\""), 1);
+        EXPECT_EQ(sim.count_reports("\"vbi\",\"state\":\"off\""), 1);
+        COM_Close();
+    }
+}
+
+}  // namespace
