@@ -1,7 +1,8 @@
 // Field cursor of the NMEA parsers: walks the comma-separated fields of one
-// received line between a position and an end that the parser fixes once
-// (the text's NUL, or a parser's window such as position 100), and never
-// reads a character at or beyond that end.
+// received line, which ends in its NUL. A parser's window (RMC and GSV read
+// nothing from position 100 on) is a copy of the line's head with its own
+// NUL, so every scan stops at a NUL and none needs a length check per
+// character.
 #pragma once
 
 #include <charconv>
@@ -12,33 +13,43 @@
 
 namespace zorvik::nmea {
 
+// Where a cursor stands once a '*' or the text's end closed the sentence:
+// every later field reads as empty.
+inline constexpr char kClosed = '\0';
+
+// No field separator (',', '*', NUL) sorts above ',', so one comparison lets
+// most characters pass.
+inline bool may_end_field(unsigned char ch) {
+    return ch <= ',';
+}
+
 struct Cursor {
     const char* p;
-    const char* end;
 
-    // Cursor over line[start, min(strlen(line), window)). A start beyond the
-    // text gives an empty cursor: every field reads as empty.
-    static Cursor over(const char* line, std::size_t len, int start, std::size_t window) {
-        const std::size_t stop = len < window ? len : window;
-        const std::size_t from = start < 0 ? stop : static_cast<std::size_t>(start);
-        return Cursor{line + (from < stop ? from : stop), line + stop};
+    // Cursor at position start of a NUL-terminated text of len characters; a
+    // start outside the text gives an empty cursor.
+    static Cursor over(const char* text, std::size_t len, int start) {
+        const bool inside = start >= 0 && static_cast<std::size_t>(start) < len;
+        return Cursor{inside ? text + start : text + len};
     }
 
-    bool at_end() const { return p >= end; }
+    bool at_end() const { return *p == '\0'; }
+    // The last field read ended at a '*' or at the end of the text.
+    bool closed() const { return p == &kClosed; }
 
     // The next field: characters up to ',' or, when star_ends, up to '*'.
-    // A ',' is consumed; a '*' or the end closes the sentence, so every later
-    // field reads as empty and nothing of the checksum is taken for data.
+    // A ',' is consumed; a '*' or the end closes the sentence, so nothing of
+    // the checksum is taken for data.
     std::string_view next(bool star_ends) {
-        const char* b = p;
-        const char* q = b;
-        if (star_ends) {
-            while (q < end && *q != ',' && *q != '*') ++q;
-        } else {
-            while (q < end && *q != ',') ++q;
+        const char* q = p;
+        for (;; ++q) {
+            const auto ch = static_cast<unsigned char>(*q);
+            if (!may_end_field(ch)) continue;
+            if (ch == ',' || ch == '\0' || (star_ends && ch == '*')) break;
         }
-        p = (q < end && *q == ',') ? q + 1 : end;
-        return std::string_view(b, static_cast<std::size_t>(q - b));
+        const std::string_view field(p, static_cast<std::size_t>(q - p));
+        advance_past(q);
+        return field;
     }
 
     // An integer field (ending at ',' or '*') read in one pass; the value of
@@ -46,33 +57,23 @@ struct Cursor {
     // `empty` tells whether the field held no character at all.
     std::int32_t next_int(bool& empty) {
         const char* q = p;
-        bool neg = false;
-        if (q < end && (*q == '-' || *q == '+')) {
-            neg = *q == '-';
-            ++q;
-        }
+        const bool neg = *q == '-';
+        if (neg || *q == '+') ++q;
         const char* digits = q;
         std::int64_t v = 0;
-        bool bad = false;
-        for (; q < end; ++q) {
-            const unsigned d = static_cast<unsigned>(static_cast<unsigned char>(*q)) - '0';
-            if (d <= 9) {
-                v = v * 10 + d;
-                if (v > std::int64_t{INT32_MAX} + 1) {
-                    bad = true;
-                    v = 0;
-                }
-                continue;
-            }
-            if (*q == ',' || *q == '*') break;
-            bad = true;
+        for (;; ++q) {
+            const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
+            if (d > 9) break;
+            v = v * 10 + d;
+            if (v > std::int64_t{INT32_MAX} + 1) return skip_bad_field(q, empty);
         }
+        const auto stop = static_cast<unsigned char>(*q);
+        if (stop != ',' && stop != '*' && stop != '\0') return skip_bad_field(q, empty);
         empty = q == p;
-        bad = bad || q == digits;
-        p = (q < end && *q == ',') ? q + 1 : end;
-        if (neg) v = -v;
-        if (bad || v > INT32_MAX) return 0;
-        return static_cast<std::int32_t>(v);
+        advance_past(q);
+        if (q == digits) return 0;  // empty, or a sign alone
+        if (neg) return static_cast<std::int32_t>(-v);
+        return v > INT32_MAX ? 0 : static_cast<std::int32_t>(v);
     }
     std::int32_t next_int() {
         bool empty = false;
@@ -82,6 +83,45 @@ struct Cursor {
     void skip(int fields, bool star_ends) {
         for (int i = 0; i < fields && !at_end(); ++i) next(star_ends);
     }
+
+  private:
+    // Moves behind the separator at q: past a ',', or to the closed state.
+    void advance_past(const char* q) { p = *q == ',' ? q + 1 : &kClosed; }
+
+    // The rest of a field that is no number, from q on: consumed, value 0.
+    std::int32_t skip_bad_field(const char* q, bool& empty) {
+        empty = false;
+        p = q;
+        next(true);
+        return 0;
+    }
+};
+
+// The first limit characters of a line (all of it when shorter) as a
+// NUL-terminated text: the line itself, or a copy of its head.
+template <std::size_t Limit>
+class HeadOf {
+  public:
+    HeadOf(const char* line, std::size_t len) {
+        if (len <= Limit) {
+            text_ = line;
+            len_ = len;
+            return;
+        }
+        std::memcpy(copy_, line, Limit);
+        copy_[Limit] = '\0';
+        text_ = copy_;
+        len_ = Limit;
+    }
+    HeadOf(const HeadOf&) = delete;
+    HeadOf& operator=(const HeadOf&) = delete;
+
+    Cursor cursor(int start) const { return Cursor::over(text_, len_, start); }
+
+  private:
+    const char* text_;
+    std::size_t len_;
+    char copy_[Limit + 1];
 };
 
 // Copies at most limit characters of the field, cut further to fit dst with
@@ -124,6 +164,37 @@ inline std::int32_t to_int(std::string_view s) {
     return parse_int_strict(s, v) ? v : 0;
 }
 
+// The common short form "[-]ddd[.ddd]" with at most seven digits: the digits
+// are exact in a float's mantissa and so is the power of ten, so one IEEE
+// division yields the correctly rounded value, as from_chars does. false for
+// every other form.
+inline bool short_decimal(const char* b, const char* e, float& out) {
+    static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+    constexpr int kMaxDigits = 7;
+    const bool neg = b < e && *b == '-';
+    if (neg) ++b;
+    std::uint32_t digits = 0;
+    int count = 0;
+    int fraction = 0;
+    const char* point = nullptr;
+    for (const char* q = b; q < e; ++q) {
+        const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
+        if (d <= 9) {
+            digits = digits * 10 + d;
+            if (++count > kMaxDigits) return false;
+            if (point) ++fraction;
+        } else if (*q == '.' && !point && count > 0) {
+            point = q;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0 || (point && fraction == 0)) return false;
+    const float v = static_cast<float>(digits) / kPowersOfTen[fraction];
+    out = neg ? -v : v;
+    return true;
+}
+
 // Real field with '.' as decimal point whatever the process locale; text
 // that is not a number (or is empty) gives 0.0.
 inline float to_float(std::string_view s) {
@@ -132,6 +203,7 @@ inline float to_float(std::string_view s) {
     const char* e = b + s.size();
     if (*b == '+') ++b;
     float v = 0.0f;
+    if (short_decimal(b, e, v)) return v;
     auto [ptr, ec] = std::from_chars(b, e, v);
     if (ec != std::errc() || ptr != e) return 0.0f;
     return v;

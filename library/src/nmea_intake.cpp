@@ -48,11 +48,10 @@ bool verify_locked(const char* line, std::size_t len) {
 // First field of a $PKVX200 reply: up to 12 characters and their ',', a
 // decimal integer. false for anything else (the reply is then ignored).
 bool parse_reply_code(const char* line, std::size_t len, int start, std::int32_t& code) {
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
-    const char* b = c.p;
+    const char* b = Cursor::over(line, len, start).p;
     const char* q = b;
-    while (q < c.end && *q != ',' && q - b <= 12) ++q;
-    if (q >= c.end || *q != ',' || q - b > 12) return false;
+    while (*q != '\0' && *q != ',' && q - b <= 12) ++q;
+    if (*q != ',' || q - b > 12) return false;
     return parse_int_strict(std::string_view(b, static_cast<std::size_t>(q - b)), code);
 }
 

@@ -48,7 +48,8 @@ void read_position(Cursor& c, int& value, int& missing) {
 
 void parse_gsv(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kWindow);
+    const HeadOf<kWindow> head(line, len);
+    Cursor c = head.cursor(start);
     const int messages = c.next_int();
     const int number = c.next_int();
     // Message numbers below 1 (or missing) would address channels before
@@ -77,7 +78,7 @@ void parse_gsv(const char* line, std::size_t len, int start) {
 
 void parse_gsa(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     c.next(true);  // selection mode, one character or empty
     const std::string_view fix = c.next(true);
     s.fix_mode = (!fix.empty() && fix[0] >= '0' && fix[0] <= '9') ? fix[0] - '0' : 0;
