@@ -23,6 +23,35 @@ inline bool may_end_field(unsigned char ch) {
     return ch <= ',';
 }
 
+// Strict decimal integer: optional sign and at least one digit, nothing
+// else, in the range of a 32-bit int. false for anything else.
+inline bool parse_int_strict(std::string_view s, std::int32_t& out) {
+    std::size_t i = 0;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        neg = s[i] == '-';
+        ++i;
+    }
+    if (i == s.size()) return false;
+    std::int64_t v = 0;
+    for (; i < s.size(); ++i) {
+        const unsigned d = static_cast<unsigned char>(s[i]) - '0';
+        if (d > 9) return false;
+        v = v * 10 + d;
+        if (v > std::int64_t{INT32_MAX} + 1) return false;
+    }
+    if (neg) v = -v;
+    if (v < INT32_MIN || v > INT32_MAX) return false;
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+// Integer field: text that is not a number (or is empty) gives 0.
+inline std::int32_t to_int(std::string_view s) {
+    std::int32_t v = 0;
+    return parse_int_strict(s, v) ? v : 0;
+}
+
 struct Cursor {
     const char* p;
 
@@ -52,28 +81,39 @@ struct Cursor {
         return field;
     }
 
-    // An integer field (ending at ',' or '*') read in one pass; the value of
-    // to_int() on the field's text: 0 when it is empty or not a number.
-    // `empty` tells whether the field held no character at all.
-    std::int32_t next_int(bool& empty) {
+    // The common form of a number field: at most max_digits digits (none
+    // when the field is empty) up to ',', '*' or the end. Consumes the field
+    // and gives its value and digit count; false, consuming nothing, for any
+    // other form. max_digits is at most 9, which no int can overflow.
+    bool next_digits(int max_digits, std::int32_t& value, int& count) {
         const char* q = p;
-        const bool neg = *q == '-';
-        if (neg || *q == '+') ++q;
-        const char* digits = q;
-        std::int64_t v = 0;
+        std::uint64_t v = 0;  // wraps harmlessly on a long run, refused below
         for (;; ++q) {
             const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
             if (d > 9) break;
             v = v * 10 + d;
-            if (v > std::int64_t{INT32_MAX} + 1) return skip_bad_field(q, empty);
         }
         const auto stop = static_cast<unsigned char>(*q);
-        if (stop != ',' && stop != '*' && stop != '\0') return skip_bad_field(q, empty);
-        empty = q == p;
+        const bool ends = stop == ',' || stop == '*' || stop == '\0';
+        if (!ends || q - p > max_digits) return false;
+        count = static_cast<int>(q - p);
+        value = static_cast<std::int32_t>(v);
         advance_past(q);
-        if (q == digits) return 0;  // empty, or a sign alone
-        if (neg) return static_cast<std::int32_t>(-v);
-        return v > INT32_MAX ? 0 : static_cast<std::int32_t>(v);
+        return true;
+    }
+
+    // An integer field (ending at ',' or '*'); the value of to_int() on the
+    // field's text: 0 when it is empty or not a number. `empty` tells whether
+    // the field held no character at all.
+    std::int32_t next_int(bool& empty) {
+        std::int32_t v = 0;
+        int count = 0;
+        if (next_digits(9, v, count)) {
+            empty = count == 0;
+            return v;
+        }
+        empty = false;  // only a field with characters fails the common form
+        return to_int(next(true));
     }
     std::int32_t next_int() {
         bool empty = false;
@@ -87,14 +127,6 @@ struct Cursor {
   private:
     // Moves behind the separator at q: past a ',', or to the closed state.
     void advance_past(const char* q) { p = *q == ',' ? q + 1 : &kClosed; }
-
-    // The rest of a field that is no number, from q on: consumed, value 0.
-    std::int32_t skip_bad_field(const char* q, bool& empty) {
-        empty = false;
-        p = q;
-        next(true);
-        return 0;
-    }
 };
 
 // The first limit characters of a line (all of it when shorter) as a
@@ -133,35 +165,6 @@ inline void store_text(char (&dst)[N], std::string_view field, std::size_t limit
     if (n > N - 1) n = N - 1;
     std::memcpy(dst, field.data(), n);
     dst[n] = '\0';
-}
-
-// Strict decimal integer: optional sign and at least one digit, nothing
-// else, in the range of a 32-bit int. false for anything else.
-inline bool parse_int_strict(std::string_view s, std::int32_t& out) {
-    std::size_t i = 0;
-    bool neg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        neg = s[i] == '-';
-        ++i;
-    }
-    if (i == s.size()) return false;
-    std::int64_t v = 0;
-    for (; i < s.size(); ++i) {
-        const unsigned d = static_cast<unsigned char>(s[i]) - '0';
-        if (d > 9) return false;
-        v = v * 10 + d;
-        if (v > std::int64_t{INT32_MAX} + 1) return false;
-    }
-    if (neg) v = -v;
-    if (v < INT32_MIN || v > INT32_MAX) return false;
-    out = static_cast<std::int32_t>(v);
-    return true;
-}
-
-// Integer field: text that is not a number (or is empty) gives 0.
-inline std::int32_t to_int(std::string_view s) {
-    std::int32_t v = 0;
-    return parse_int_strict(s, v) ? v : 0;
 }
 
 // The common short form "[-]ddd[.ddd]" with at most seven digits: the digits

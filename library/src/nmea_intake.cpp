@@ -68,16 +68,17 @@ struct Route {
     Kind kind;
 };
 
-// The first matching row decides.
+// No prefix begins another, so at most one row matches; the rows go by how
+// often their sentences arrive (three GSV messages an epoch).
 constexpr Route kRoutes[] = {
+    {"GPGSV", parse_gsv, 7, Kind::kStandard},
+    {"GPRMC", parse_rmc, 7, Kind::kStandard},
+    {"GPGGA", parse_gga, 7, Kind::kStandard},
+    {"GPGSA", parse_gsa, 7, Kind::kStandard},
     {"PKVX100", parse_fw_ver, 9, Kind::kFwVersion},
     {"PKVX28,01", parse_customer_fw_ver, 11, Kind::kCustomerVersion},
     {"PKVX119", parse_ttff, 9, Kind::kTtff},
     {"PKVX200", nullptr, 9, Kind::kReply},
-    {"GPRMC", parse_rmc, 7, Kind::kStandard},
-    {"GPGSV", parse_gsv, 7, Kind::kStandard},
-    {"GPGSA", parse_gsa, 7, Kind::kStandard},
-    {"GPGGA", parse_gga, 7, Kind::kStandard},
 };
 
 // Handles one line under the state lock. true when the second step of the

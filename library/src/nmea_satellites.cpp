@@ -37,6 +37,14 @@ bool sat_used(const ParseNMEAInfo& s, int prn) {
     return false;
 }
 
+// A GSA satellite ID: the first three characters of its field as an integer.
+int read_sat_id(Cursor& c) {
+    std::int32_t id = 0;
+    int digits = 0;
+    if (c.next_digits(3, id, digits)) return id;  // the common form, read in one pass
+    return to_int(c.next(true).substr(0, 3));
+}
+
 // Elevation or azimuth: an empty field stores 0 and marks the position missing.
 void read_position(Cursor& c, int& value, int& missing) {
     bool empty = false;
@@ -82,7 +90,7 @@ void parse_gsa(const char* line, std::size_t len, int start) {
     c.next(true);  // selection mode, one character or empty
     const std::string_view fix = c.next(true);
     s.fix_mode = (!fix.empty() && fix[0] >= '0' && fix[0] <= '9') ? fix[0] - '0' : 0;
-    for (int k = 0; k < kChannels; ++k) s.sv_used[k] = to_int(c.next(true).substr(0, 3));
+    for (int k = 0; k < kChannels; ++k) s.sv_used[k] = read_sat_id(c);
     s.pdop = to_float(c.next(true).substr(0, 10));
     s.hdop = to_float(c.next(true).substr(0, 10));
     s.vdop = to_float(c.next(true).substr(0, 10));
