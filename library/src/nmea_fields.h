@@ -63,7 +63,7 @@ struct Cursor {
     }
 
     bool at_end() const { return *p == '\0'; }
-    // The last field read ended at a '*' or at the end of the text.
+    // The last field read ended at a '*' or at the text's end (not at a ',').
     bool closed() const { return p == &kClosed; }
 
     // The next field: characters up to ',' or, when star_ends, up to '*'.
