@@ -5,7 +5,6 @@
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
-#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -17,6 +16,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "Fonts.h"
 
 #ifndef ZORVIK_AGPS_HOST
 #define ZORVIK_AGPS_HOST "http://127.0.0.1:8089"
@@ -174,7 +175,7 @@ EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object
     c.GroupBox1->setObjectName("GroupBox1");
     c.Label1 = new QLabel(c.GroupBox1);
     c.Label1->setObjectName("Label1");
-    c.Label1->setFont(QFont("Arial", 14, QFont::Bold));
+    c.Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
     c.Label1->setMinimumWidth(320);
     c.Label1->setMinimumHeight(40);
 

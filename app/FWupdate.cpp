@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "FWThread.h"
+#include "Fonts.h"
 #include "Main.h"
 
 TFWUpdateForm* FWUpdateForm = nullptr;
@@ -145,8 +145,7 @@ TFWUpdateForm::TFWUpdateForm(QWidget* parent) : QDialog(parent) {
 
     Label1 = new QLabel(this);
     Label1->setObjectName("Label1");
-    QFont status_font("Arial", 14, QFont::Bold);
-    Label1->setFont(status_font);
+    Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
     QPalette palette = Label1->palette();
     palette.setColor(QPalette::WindowText, QColor(0, 0, 128));  // navy
     Label1->setPalette(palette);
