@@ -52,6 +52,11 @@ inline std::int32_t to_int(std::string_view s) {
     return parse_int_strict(s, v) ? v : 0;
 }
 
+// A digit's value; above 9 for any other character.
+inline unsigned digit_value(char ch) {
+    return static_cast<unsigned char>(ch) - unsigned{'0'};
+}
+
 struct Cursor {
     const char* p;
 
@@ -89,7 +94,7 @@ struct Cursor {
         const char* q = p;
         std::uint64_t v = 0;  // wraps harmlessly on a long run, refused below
         for (;; ++q) {
-            const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
+            const unsigned d = digit_value(*q);
             if (d > 9) break;
             v = v * 10 + d;
         }
@@ -173,26 +178,24 @@ inline void store_text(char (&dst)[N], std::string_view field, std::size_t limit
 // every other form.
 inline bool short_decimal(const char* b, const char* e, float& out) {
     static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    constexpr int kMaxDigits = 7;
+    constexpr long kMaxDigits = 7;
     const bool neg = b < e && *b == '-';
     if (neg) ++b;
-    std::uint32_t digits = 0;
-    int count = 0;
-    int fraction = 0;
-    const char* point = nullptr;
-    for (const char* q = b; q < e; ++q) {
-        const unsigned d = static_cast<unsigned char>(*q) - unsigned{'0'};
-        if (d <= 9) {
-            digits = digits * 10 + d;
-            if (++count > kMaxDigits) return false;
-            if (point) ++fraction;
-        } else if (*q == '.' && !point && count > 0) {
-            point = q;
-        } else {
-            return false;
-        }
+    std::uint32_t digits = 0;  // wraps harmlessly on a long run, refused below
+    const char* q = b;
+    auto take_digits = [&] {
+        for (unsigned d; q < e && (d = digit_value(*q)) <= 9; ++q) digits = digits * 10 + d;
+    };
+    take_digits();
+    const long whole = q - b;
+    long fraction = 0;
+    if (q < e && *q == '.') {
+        const char* first = ++q;
+        take_digits();
+        fraction = q - first;
+        if (fraction == 0) return false;
     }
-    if (count == 0 || (point && fraction == 0)) return false;
+    if (q != e || whole == 0 || whole + fraction > kMaxDigits) return false;
     const float v = static_cast<float>(digits) / kPowersOfTen[fraction];
     out = neg ? -v : v;
     return true;
