@@ -178,7 +178,7 @@ inline void store_text(char (&dst)[N], std::string_view field, std::size_t limit
 // every other form.
 inline bool short_decimal(const char* b, const char* e, float& out) {
     static constexpr float kPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    constexpr long kMaxDigits = 7;
+    constexpr std::ptrdiff_t kMaxDigits = 7;
     const bool neg = b < e && *b == '-';
     if (neg) ++b;
     std::uint32_t digits = 0;  // wraps harmlessly on a long run, refused below
@@ -187,8 +187,8 @@ inline bool short_decimal(const char* b, const char* e, float& out) {
         for (unsigned d; q < e && (d = digit_value(*q)) <= 9; ++q) digits = digits * 10 + d;
     };
     take_digits();
-    const long whole = q - b;
-    long fraction = 0;
+    const std::ptrdiff_t whole = q - b;
+    std::ptrdiff_t fraction = 0;
     if (q < e && *q == '.') {
         const char* first = ++q;
         take_digits();
