@@ -8,8 +8,9 @@
 namespace Fonts {
 
 // Makes "Arial" and "MS Sans Serif" resolve to a face with Arial's metrics
-// wherever a window asks for them; called once before any window is made.
-void InstallSubstitutions();
+// wherever a window asks for them, and makes the forms' face the default of
+// every window; called once before any window is made.
+void Install();
 
 QFont Arial(int pixel_size, QFont::Weight weight = QFont::Normal);
 // A point size of -1 keeps the application's default size.

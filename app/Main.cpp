@@ -457,7 +457,7 @@ void TMainForm::Timer2Timer() {
 // their initialiser keeps the linker from dropping them.
 static void LoadShellResources() {
     Q_INIT_RESOURCE(toolbar);
-    Fonts::InstallSubstitutions();
+    Fonts::Install();
 }
 
 void CreateApplicationWindows() {
