@@ -255,6 +255,9 @@ How the figures are made:
   \`--fault silent\`: the port is open and no byte arrives. The no-loss check
   counts what reached the terminal: every sentence's checksum, one RMC a
   second, every GSV group complete.
+  The busy-directory case starts the program, disconnected, in a directory
+  of 3,000 files in which another process (\`bench/busy_directory.py\`)
+  creates and deletes 100 files a second, as in a download folder or /tmp.
 - XMODEM-1K: \`Xmodem_1K\` sends a 491,520-byte file over a pseudo-terminal
   to a peer that acknowledges each block at once. XMODEM waits for each ACK,
   so the line-rate minimum at 115,200 baud and 10 bits a byte is the 480
