@@ -14,6 +14,7 @@ bool TOpenDialog::Execute(QWidget* owner) {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (!folder_.isEmpty()) dialog.setDirectory(folder_);
+    if (!filter_choice_.isEmpty()) dialog.selectNameFilter(filter_choice_);
     if (!file_name_.isEmpty()) dialog.selectFile(file_name_);
 
     dialog_ = &dialog;
@@ -21,5 +22,6 @@ bool TOpenDialog::Execute(QWidget* owner) {
     dialog_ = nullptr;
     if (chosen) file_name_ = dialog.selectedFiles().constFirst();
     folder_ = dialog.directory().absolutePath();
+    filter_choice_ = dialog.selectedNameFilter();
     return chosen;
 }

@@ -1,6 +1,6 @@
 // TOpenDialog: a file-open component. It keeps its filter, the file name it
-// holds and the folder it last showed, and makes the file dialog only while
-// it runs: a file dialog watches its folder and re-reads it on every change,
+// holds, the folder and the filter choice it last showed, and makes the file
+// dialog only while it runs: a file dialog watches its folder and re-reads it on every change,
 // which a closed one must not cost.
 #pragma once
 
@@ -26,5 +26,6 @@ class TOpenDialog : public QObject {
     QString filter_;
     QString file_name_;
     QString folder_;
+    QString filter_choice_;
     QFileDialog* dialog_ = nullptr;
 };
