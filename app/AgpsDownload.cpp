@@ -5,13 +5,14 @@
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
-#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
 #include <memory>
+
+#include "Fonts.h"
 
 namespace svc = zorvik::service;
 
@@ -101,7 +102,7 @@ EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object
     c.GroupBox1->setObjectName("GroupBox1");
     c.Label1 = new QLabel(c.GroupBox1);
     c.Label1->setObjectName("Label1");
-    c.Label1->setFont(QFont("Arial", 14, QFont::Bold));
+    c.Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
     c.Label1->setMinimumWidth(320);
     c.Label1->setMinimumHeight(40);
 

@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "FWThread.h"
+#include "Fonts.h"
 #include "Main.h"
 #include "RegularFile.h"
 
@@ -44,16 +44,6 @@ const TFWUpdateForm::Kind TFWUpdateForm::kKinds[4] = {
 namespace {
 
 const char* const kFileFilter = "Binary Files (*.bin);;All Files (*.*)";
-const char* const kHeldName = "zorvikHeldFileName";
-
-QFileDialog* MakeOpenDialog(QWidget* parent, const char* name) {
-    auto* dialog = new QFileDialog(parent);
-    dialog->setObjectName(name);
-    dialog->setNameFilter(kFileFilter);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    return dialog;
-}
 
 QGroupBox* FileGroup(QWidget* parent, const char* name, const char* title, const char* edit_name,
                      QLineEdit*& edit, const char* button_name, const char* button_text,
@@ -137,10 +127,10 @@ TFWUpdateForm::TFWUpdateForm(QWidget* parent) : QDialog(parent) {
     RadioButton4->setObjectName("RadioButton4");
     RadioButton1->setChecked(true);
 
-    OpenDialog1 = MakeOpenDialog(this, "OpenDialog1");
-    OpenDialog2 = MakeOpenDialog(this, "OpenDialog2");
-    OpenDialog3 = MakeOpenDialog(this, "OpenDialog3");
-    OpenDialog4 = MakeOpenDialog(this, "OpenDialog4");
+    OpenDialog1 = new TOpenDialog(this, "OpenDialog1", kFileFilter);
+    OpenDialog2 = new TOpenDialog(this, "OpenDialog2", kFileFilter);
+    OpenDialog3 = new TOpenDialog(this, "OpenDialog3", kFileFilter);
+    OpenDialog4 = new TOpenDialog(this, "OpenDialog4", kFileFilter);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName("ProgressBar1");
@@ -153,8 +143,7 @@ TFWUpdateForm::TFWUpdateForm(QWidget* parent) : QDialog(parent) {
 
     Label1 = new QLabel(this);
     Label1->setObjectName("Label1");
-    QFont status_font("Arial", 14, QFont::Bold);
-    Label1->setFont(status_font);
+    Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
     QPalette palette = Label1->palette();
     palette.setColor(QPalette::WindowText, QColor(0, 0, 128));  // navy
     Label1->setPalette(palette);
@@ -339,15 +328,10 @@ void TFWUpdateForm::reject() {
     Button1Click();
 }
 
-void TFWUpdateForm::Browse(QFileDialog* dialog, QLineEdit* edit) {
-    QString held = dialog->property(kHeldName).toString();
-    if (!held.isEmpty()) dialog->selectFile(held);
-    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
-        held = dialog->selectedFiles().constFirst();
-        dialog->setProperty(kHeldName, held);
-    }
+void TFWUpdateForm::Browse(TOpenDialog* dialog, QLineEdit* edit) {
+    dialog->Execute(this);
     // Also after a cancel: the edit then shows the name the dialog held before.
-    edit->setText(held);
+    edit->setText(dialog->FileName());
 }
 
 void TFWUpdateForm::Button5Click() {

@@ -7,10 +7,10 @@
 #include <QString>
 
 #include "FWThread.h"
+#include "OpenDialog.h"
 #include "ZorvikDll.h"
 
 class QComboBox;
-class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -56,10 +56,10 @@ class TFWUpdateForm : public QDialog {
     QRadioButton* RadioButton2 = nullptr;
     QRadioButton* RadioButton3 = nullptr;
     QRadioButton* RadioButton4 = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;  // kernel
-    QFileDialog* OpenDialog2 = nullptr;  // FSA
-    QFileDialog* OpenDialog3 = nullptr;  // firmware
-    QFileDialog* OpenDialog4 = nullptr;  // all image
+    TOpenDialog* OpenDialog1 = nullptr;  // kernel
+    TOpenDialog* OpenDialog2 = nullptr;  // FSA
+    TOpenDialog* OpenDialog3 = nullptr;  // firmware
+    TOpenDialog* OpenDialog4 = nullptr;  // all image
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* Label2 = nullptr;        // the percentage
     QLabel* Label1 = nullptr;        // the status line
@@ -95,7 +95,7 @@ class TFWUpdateForm : public QDialog {
     void OnRunEnded(bool completed);
 
   private:
-    void Browse(QFileDialog* dialog, QLineEdit* edit);
+    void Browse(TOpenDialog* dialog, QLineEdit* edit);
     void EnableButtons();
     // Waits, with the GUI running, until the worker has ended.
     void WaitForWorker();

@@ -26,6 +26,7 @@
 #include "BE.h"
 #include "FWThread.h"
 #include "FWupdate.h"
+#include "Fonts.h"
 #include "LTE.h"
 #include "MainWindow.h"
 #include "SetBaudRate.h"
@@ -156,9 +157,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
     Label1 = new QLabel("NMEA Command Line : ", ToolBar2);
     Label1->setObjectName("Label1");
-    QFont labelFont("Arial");
-    labelFont.setBold(true);
-    Label1->setFont(labelFont);
+    Label1->setFont(Fonts::ArialPoints(-1, QFont::Bold));
     Label1->setStyleSheet("color: #000080;");
     ToolBar2->addWidget(Label1)->setVisible(false);
     MaskEdit1 = new QLineEdit(ToolBar2);
@@ -481,6 +480,7 @@ void TMainForm::Timer2Timer() {
 // their initialiser keeps the linker from dropping them.
 static void LoadShellResources() {
     Q_INIT_RESOURCE(toolbar);
+    Fonts::Install();
 }
 
 void CreateApplicationWindows() {

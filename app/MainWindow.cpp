@@ -17,6 +17,7 @@
 
 #include "ChannelChart.h"
 #include "DisplayFormats.h"
+#include "Fonts.h"
 #include "Main.h"
 #include "SkyPlot.h"
 #include "Unit11.h"
@@ -40,29 +41,15 @@ QString Text(const std::string& text) {
     return QString::fromLatin1(text.data(), text.size());
 }
 
-QFont Face(const QStringList& families, int pixel_size, int weight = QFont::Normal) {
-    QFont font;
-    font.setFamilies(families);
-    font.setPixelSize(pixel_size);
-    font.setWeight(static_cast<QFont::Weight>(weight));
-    return font;
-}
-
-QFont SansSerif(int pixel_size) {
-    return Face({"MS Sans Serif", "Arial", "Nimbus Sans", "DejaVu Sans"}, pixel_size);
-}
-QFont Arial(int pixel_size) {
-    return Face({"Arial", "Nimbus Sans", "DejaVu Sans"}, pixel_size);
-}
-QFont ArialBlack(int pixel_size) {
-    return Face({"Arial Black", "Nimbus Sans", "DejaVu Sans"}, pixel_size, QFont::Black);
-}
-
+// Colours the enabled text only: disabled controls keep the toolkit's
+// disabled text colour, so that they look disabled.
 void SetTextColour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    palette.setColor(QPalette::ButtonText, colour);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, colour);
+        palette.setColor(group, QPalette::Text, colour);
+        palette.setColor(group, QPalette::ButtonText, colour);
+    }
     widget->setPalette(palette);
 }
 
@@ -93,7 +80,7 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, QRect bounds, int pixel_s
     edit->setObjectName(name);
     edit->setGeometry(bounds);
     edit->setReadOnly(read_only);
-    edit->setFont(ArialBlack(pixel_size));
+    edit->setFont(Fonts::ArialBlack(pixel_size));
     edit->setTextMargins(0, 0, 0, 0);
     SetTextColour(edit, kNavy);
     SetFieldColour(edit, ButtonFace());
@@ -147,7 +134,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     SkyPlot::EnsureAssets();
     setObjectName("MainMDIChild");
     setWindowTitle(Text(fmt::kPlainCaption));
-    setFont(SansSerif(11));
+    setFont(Fonts::SansSerif(11));
     setMinimumSize(698, 596);
     resize(698, 596);
     setAutoFillBackground(true);
@@ -197,7 +184,8 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     Edit4 = MakeEdit(GroupBox2, "Edit4", QRect(72, 44, 41, 30), 15, true);
     Image7 = MakeImage(GroupBox2, "Image7", QRect(112, 43, 9, 30));
     Edit21 = MakeEdit(GroupBox2, "Edit21", QRect(120, 44, 129, 30), 15, true);
-    Label13 = MakeLabel(GroupBox2, "Label13", "Altitude (m) :", QPoint(16, 85));
+    // Left of the other labels: its text at 16 would run under Edit13.
+    Label13 = MakeLabel(GroupBox2, "Label13", "Altitude (m) :", QPoint(8, 85));
     Edit13 = MakeEdit(GroupBox2, "Edit13", QRect(72, 78, 177, 30), 15, true);
     Label14 = MakeLabel(GroupBox2, "Label14", "Velocity (km/h) :", QPoint(272, 8));
     Edit14 = MakeEdit(GroupBox2, "Edit14", QRect(272, 24, 73, 30), 15, true);
@@ -211,7 +199,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     Image7->setPicture(degree_sign);
 
     GroupBox3 = MakeGroup(this, "GroupBox3", "TTFF Test", QRect(385, 8, 313, 164));
-    GroupBox3->setFont(SansSerif(12));
+    GroupBox3->setFont(Fonts::SansSerif(12));
     SetTextColour(GroupBox3, kBlue);
     RadioButton1 = new QRadioButton("Cold Start", GroupBox3);
     RadioButton1->setObjectName("RadioButton1");
@@ -235,7 +223,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     Edit8->setObjectName("Edit8");
     Edit8->setGeometry(136, 13, 89, 21);
     Edit8->setReadOnly(true);
-    Edit8->setFont(SansSerif(12));
+    Edit8->setFont(Fonts::SansSerif(12));
     SetTextColour(Edit8, kBlue);
     SetFieldColour(Edit8, ButtonFace());
 
@@ -249,7 +237,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     StaticText_ID->setObjectName("StaticText_ID");
     StaticText_ID->setGeometry(8, 234, 27, 17);
     for (QLabel* label : {StaticText_CN0, StaticText_ID}) {
-        label->setFont(SansSerif(8));
+        label->setFont(Fonts::SansSerif(8));
         SetTextColour(label, Qt::black);
     }
     auto legend = [&](const char* shape_name, QRect shape_bounds, const char* label_name,
@@ -259,7 +247,7 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
         shape->setGeometry(shape_bounds);
         label = new QLabel(caption, GroupBox6);
         label->setObjectName(label_name);
-        label->setFont(Arial(11));
+        label->setFont(Fonts::Arial(11));
         SetTextColour(label, Qt::black);
         label->move(label_at);
         label->adjustSize();

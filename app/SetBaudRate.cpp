@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <iterator>
 
+#include "Fonts.h"
 #include "Main.h"
 #include "SetupComPort.h"
 #include "ZorvikDll.h"
@@ -22,10 +23,7 @@ TBaudRateForm::TBaudRateForm(QWidget* parent)
 
     Label1 = new QLabel("Baud Rate : ", this);
     Label1->setObjectName("Label1");
-    QFont font("Arial");
-    font.setPixelSize(21);
-    font.setBold(true);
-    Label1->setFont(font);
+    Label1->setFont(Fonts::Arial(21, QFont::Bold));
     Label1->setStyleSheet("color: #000080;");
     Label1->setGeometry(24, 24, 130, 28);
 

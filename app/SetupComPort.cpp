@@ -55,7 +55,7 @@ TComPortForm::TComPortForm(QWidget* parent)
 
     Button1 = new QPushButton("Scan Com Port", this);
     Button1->setObjectName("Button1");
-    Button1->setGeometry(252, 17, 93, 26);
+    Button1->setGeometry(248, 17, 99, 26);
     COMSetupOK_Button1 = new QPushButton("OK", this);
     COMSetupOK_Button1->setObjectName("COMSetupOK_Button1");
     COMSetupOK_Button1->setGeometry(88, 96, 75, 26);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "Fonts.h"
 #include "Main.h"
 #include "ZorvikDll.h"
 
@@ -15,15 +16,14 @@ TSingle_Channel_Mode::TSingle_Channel_Mode(QWidget* parent) : QDialog(parent) {
     setModal(true);
     resize(317, 153);
 
-    QFont font("Arial");
-    font.setPixelSize(21);
+    const QFont font = Fonts::Arial(21);
     const QString navy = "color: #000080;";
 
     Lable1 = new QLabel("Single Channel ID :", this);
     Lable1->setObjectName("Lable1");
     Lable1->setFont(font);
     Lable1->setStyleSheet(navy);
-    Lable1->setGeometry(16, 24, 180, 28);
+    Lable1->setGeometry(16, 24, 186, 28);
 
     Edit1 = new QLineEdit("06", this);
     Edit1->setObjectName("Edit1");

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "Fonts.h"
 #include "Main.h"
 
 TAboutBox* AboutBox = nullptr;
@@ -30,9 +31,7 @@ TAboutBox::TAboutBox(QWidget* parent)
     ProgramIcon->setPixmap(QPixmap(":/about/program.png"));
 
     const QString navy = "color: #000080;";
-    QFont productFont("Arial");
-    productFont.setPixelSize(19);
-    productFont.setBold(true);
+    const QFont productFont = Fonts::Arial(19, QFont::Bold);
     ProductName = new QLabel("DLL Zorvik", Panel1);
     ProductName->setObjectName("ProductName");
     ProductName->setFont(productFont);

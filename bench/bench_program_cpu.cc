@@ -7,6 +7,9 @@
 //                 whole (checksum right), one RMC per second, every GSV group
 //                 complete
 //   silent        connected to a simulator that sends nothing (--fault silent)
+//   busy-directory  disconnected, started in a directory of 3,000 files in which
+//                 another process creates and deletes 100 files a second
+//                 (bench/busy_directory.py), as in a download folder or /tmp
 // Memory: VmRSS when streaming has settled, half-way and at the end of the
 // streaming phase, and the peak (VmHWM).
 //
@@ -29,6 +32,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -198,6 +203,22 @@ void Disconnect() {
     UartThread::StopAll();
 }
 
+// The disconnected program in its busy working directory; -1 when the
+// directory could not be made busy.
+double BusyDirectoryShare(const QString& dir, int seconds) {
+    QProcess churn;
+    churn.start("python3", {ZORVIK_BUSY_DIRECTORY_SCRIPT, dir});
+    if (!churn.waitForReadyRead(60000) || !churn.readLine().startsWith("ready")) {
+        std::fprintf(stderr, "busy_directory.py did not start\n");
+        return -1;
+    }
+    QTest::qWait(1000);
+    const Share s = MeasureShare(seconds);
+    churn.kill();
+    churn.waitForFinished();
+    return s.process;
+}
+
 QJsonObject ShareJson(const Share& s, int seconds) {
     QJsonObject o{{"process_pct", s.process}, {"seconds", seconds}};
     if (s.reader >= 0) o["reader_pct"] = s.reader;
@@ -236,12 +257,19 @@ int main(int argc, char** argv) {
         }
     }
     for (const QString& p : phases) {
-        if (p != "disconnected" && p != "streaming" && p != "silent") {
+        if (p != "disconnected" && p != "streaming" && p != "silent" && p != "busy-directory") {
             std::fprintf(stderr, "program_cpu_harness: unknown phase %s\n", qPrintable(p));
             return 2;
         }
     }
 
+    // The program's working directory is where it was started; the busy
+    // directory must be it from the start.
+    QTemporaryDir busyDir;
+    if (phases.contains("busy-directory") && !QDir::setCurrent(busyDir.path())) {
+        std::fprintf(stderr, "program_cpu_harness: cannot enter %s\n", qPrintable(busyDir.path()));
+        return 1;
+    }
     CreateApplicationWindows();
     MainForm->show();
     QTest::qWait(500);
@@ -300,6 +328,15 @@ int main(int argc, char** argv) {
             result["streaming"] = o;
             ok = ok && lossless;
             Disconnect();
+        } else if (phase == "busy-directory") {
+            const double share = BusyDirectoryShare(busyDir.path(), seconds);
+            if (share < 0) {
+                ok = false;
+                continue;
+            }
+            std::printf("disconnected, busy directory: %.2f %% of one core over %d s\n", share,
+                        seconds);
+            result["busy_directory"] = QJsonObject{{"process_pct", share}, {"seconds", seconds}};
         } else {
             const auto sim = Connect({"--fault", "silent"}, baud);
             if (!sim) {

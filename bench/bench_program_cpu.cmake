@@ -8,6 +8,8 @@ if(TARGET zorvik_app_core AND TARGET receiver-sim)
   set_target_properties(program_cpu_harness PROPERTIES AUTOMOC ON)
   target_include_directories(program_cpu_harness PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(program_cpu_harness PRIVATE zorvik_app_core Qt6::Test zorvik_settings)
-  target_compile_definitions(program_cpu_harness PRIVATE ZORVIK_RECEIVER_SIM="$<TARGET_FILE:receiver-sim>")
+  target_compile_definitions(program_cpu_harness PRIVATE
+    ZORVIK_RECEIVER_SIM="$<TARGET_FILE:receiver-sim>"
+    ZORVIK_BUSY_DIRECTORY_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/busy_directory.py")
   add_dependencies(program_cpu_harness receiver-sim)
 endif()

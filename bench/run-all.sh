@@ -88,6 +88,7 @@ cmd_xmodem="$rbin/bench_xmodem"
 cmd_live="$rbin/bench_live_view"
 cmd_h115="$rbin/program_cpu_harness --baud 115200 --phases disconnected,streaming,silent --seconds $seconds --minutes $long_minutes"
 cmd_h921="$rbin/program_cpu_harness --baud 921600 --phases streaming --seconds $seconds"
+cmd_busy="$rbin/program_cpu_harness --phases busy-directory --seconds $seconds"
 
 step callgrind-epoch "$root/bench/callgrind-parse.sh" "$bin/bench_parse_nmea"
 step callgrind-log "$root/bench/callgrind-parse.sh" --log "$bin/bench_parse_nmea"
@@ -100,6 +101,8 @@ step --keep "$tmp/h115.json" program-115200 "$bin/program_cpu_harness" --baud 11
   --seconds "$seconds" --minutes "$long_minutes" --json "$tmp/h115.json"
 step --keep "$tmp/h921.json" program-921600 "$bin/program_cpu_harness" --baud 921600 --phases streaming \
   --seconds "$seconds" --json "$tmp/h921.json"
+step --keep "$tmp/busy.json" program-busy-directory "$bin/program_cpu_harness" --phases busy-directory \
+  --seconds "$seconds" --json "$tmp/busy.json"
 
 # ---- Figures ----------------------------------------------------------------
 per_sentence() { sed -n 's/^per sentence: \([0-9]*\)$/\1/p' "$tmp/$1.log"; }
@@ -142,6 +145,7 @@ cpu_disc="$(jq_num "$h" .disconnected.process_pct)"
 cpu_115="$(jq_num "$h" .streaming.process_pct)"
 rd_115="$(jq_num "$h" .streaming.reader_pct 3)"
 cpu_silent="$(jq_num "$h" .silent.process_pct)"
+cpu_busy="$(jq_num "$tmp/busy.json" .busy_directory.process_pct)"
 rd_silent="$(jq_num "$h" .silent.reader_pct 3)"
 loss_115="$(jq -r '.streaming | "\(if .lossless then "yes" else "NO" end): \(.sentences) sentences, \(.bad) bad, \(.rmc) RMC, \(.gsv_broken) broken GSV groups"' "$h")"
 h_hwm="$(jq_num "$h" .vmhwm_kb 0)"
@@ -176,6 +180,7 @@ table() {
   row "Reader thread, connected, receiver silent" "$rd_silent" "% of one core" "$cmd_h115"
   row "Whole program, connected, receiver silent" "$cpu_silent" "% of one core" "$cmd_h115"
   row "Whole program, disconnected" "$cpu_disc" "% of one core" "$cmd_h115"
+  row "Whole program, disconnected, in a busy directory (3,000 files, 100 created and deleted a second)" "$cpu_busy" "% of one core" "$cmd_busy"
   row "XMODEM-1K, 491,520 bytes (480 blocks) over a pty: transfer" "$x_ms" "ms" "$cmd_xmodem"
   row "XMODEM-1K: transfer against the line-rate minimum ($x_line s at 115,200)" "$x_vs_line" "% of the line-rate minimum" "$cmd_xmodem"
   row "XMODEM-1K: engine's own work (transfer less port I/O) against the line-rate minimum" "$x_own_vs_line" "% of the line-rate minimum" "$cmd_xmodem"
@@ -250,6 +255,9 @@ How the figures are made:
   \`--fault silent\`: the port is open and no byte arrives. The no-loss check
   counts what reached the terminal: every sentence's checksum, one RMC a
   second, every GSV group complete.
+  The busy-directory case starts the program, disconnected, in a directory
+  of 3,000 files in which another process (\`bench/busy_directory.py\`)
+  creates and deletes 100 files a second, as in a download folder or /tmp.
 - XMODEM-1K: \`Xmodem_1K\` sends a 491,520-byte file over a pseudo-terminal
   to a peer that acknowledges each block at once. XMODEM waits for each ACK,
   so the line-rate minimum at 115,200 baud and 10 bits a byte is the 480

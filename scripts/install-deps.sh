@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/packages.txt that are missing:
+# Installs the Debian packages of the named lists in scripts/ that are missing:
 # one `apt-get update`, then `apt-get install -y` of only the missing ones.
+#   scripts/install-deps.sh [LIST...]
+# Without a list it installs what building, running and testing need
+# (packages-run.txt, packages-display.txt, packages-cli.txt, packages.txt).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-lists=("$here/packages.txt")
-for extra in "$@"; do lists+=("$here/$extra"); done
+names=("$@")
+((${#names[@]})) || names=(packages-run.txt packages-display.txt packages-cli.txt packages.txt)
+lists=()
+for name in "${names[@]}"; do lists+=("$here/$name"); done
 
 missing=()
 while read -r pkg; do

@@ -48,11 +48,10 @@ bool verify_locked(const char* line, std::size_t len) {
 // First field of a $PKVX200 reply: up to 12 characters and their ',', a
 // decimal integer. false for anything else (the reply is then ignored).
 bool parse_reply_code(const char* line, std::size_t len, int start, std::int32_t& code) {
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
-    const char* b = c.p;
+    const char* b = Cursor::over(line, len, start).p;
     const char* q = b;
-    while (q < c.end && *q != ',' && q - b <= 12) ++q;
-    if (q >= c.end || *q != ',' || q - b > 12) return false;
+    while (*q != '\0' && *q != ',' && q - b <= 12) ++q;
+    if (*q != ',' || q - b > 12) return false;
     return parse_int_strict(std::string_view(b, static_cast<std::size_t>(q - b)), code);
 }
 
@@ -69,16 +68,17 @@ struct Route {
     Kind kind;
 };
 
-// The first matching row decides.
+// No prefix begins another, so at most one row matches; the rows go by how
+// often their sentences arrive (three GSV messages an epoch).
 constexpr Route kRoutes[] = {
+    {"GPGSV", parse_gsv, 7, Kind::kStandard},
+    {"GPRMC", parse_rmc, 7, Kind::kStandard},
+    {"GPGGA", parse_gga, 7, Kind::kStandard},
+    {"GPGSA", parse_gsa, 7, Kind::kStandard},
     {"PKVX100", parse_fw_ver, 9, Kind::kFwVersion},
     {"PKVX28,01", parse_customer_fw_ver, 11, Kind::kCustomerVersion},
     {"PKVX119", parse_ttff, 9, Kind::kTtff},
     {"PKVX200", nullptr, 9, Kind::kReply},
-    {"GPRMC", parse_rmc, 7, Kind::kStandard},
-    {"GPGSV", parse_gsv, 7, Kind::kStandard},
-    {"GPGSA", parse_gsa, 7, Kind::kStandard},
-    {"GPGGA", parse_gga, 7, Kind::kStandard},
 };
 
 // Handles one line under the state lock. true when the second step of the

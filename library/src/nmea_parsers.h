@@ -1,7 +1,7 @@
 // The NMEA parsers as the intake calls them: each works on the library's
 // receiver state record and expects the caller to hold the state lock
-// (zorvik::state_mutex()). `len` is the length of the line's text; no parser
-// reads a character at or beyond it.
+// (zorvik::state_mutex()). `len` is the length of the line's text, which
+// ends in its NUL; no parser reads beyond that NUL.
 #pragma once
 
 #include <cstddef>

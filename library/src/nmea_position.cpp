@@ -26,7 +26,8 @@ char single_char(Cursor& c) {
 
 void parse_rmc(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kWindow);
+    const HeadOf<kWindow> head(line, len);
+    Cursor c = head.cursor(start);
     store_text(s.utc_time, c.next(true));
     s.rmc_status = single_char(c);
     store_text(s.latitude, c.next(true));
@@ -41,7 +42,7 @@ void parse_rmc(const char* line, std::size_t len, int start) {
 
 void parse_gga(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     // time, latitude, N/S, longitude, E/W, quality, satellites, HDOP
     c.skip(8, true);
     store_text(s.altitude, c.next(true), 10);
@@ -50,7 +51,7 @@ void parse_gga(const char* line, std::size_t len, int start) {
 
 void parse_fw_ver(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     // Fields end at ',' only: the last one keeps the '*' and the checksum
     // digits behind it, of which the display uses the first characters.
     store_text(s.fw_info1, c.next(false), 10);
@@ -64,17 +65,17 @@ void parse_fw_ver(const char* line, std::size_t len, int start) {
 }
 
 void parse_customer_fw_ver(const char* line, std::size_t len, int start) {
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     store_text(state().customer_fw_ver, c.next(false), 32);
 }
 
 void parse_ttff(const char* line, std::size_t len, int start) {
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     // The one field runs up to the '*'; a ',' belongs to it (and makes it
     // no number).
     const char* b = c.p;
     const char* q = b;
-    while (q < c.end && *q != '*') ++q;
+    while (*q != '\0' && *q != '*') ++q;
     std::string_view f(b, static_cast<std::size_t>(q - b));
     if (f.size() > 12) f = f.substr(0, 12);
     state().ttff = to_float(f);

@@ -16,6 +16,13 @@ namespace {
 
 constexpr int kChannels = 12;
 
+// GSV numbers above 32 are SBAS satellites, 33..64 for PRNs 120..151.
+constexpr int kLastGpsNumber = 32;
+constexpr int kSbasOffset = 87;
+// No constellation numbers its satellites with more than three digits; a
+// number outside this range names no satellite and is stored as 0.
+constexpr int kMaxSatelliteNumber = 999;
+
 void clear_channel_table(ParseNMEAInfo& s) {
     std::memset(s.sv_prn, 0, sizeof s.sv_prn);
     std::memset(s.sv_elevation, 0, sizeof s.sv_elevation);
@@ -37,6 +44,21 @@ bool sat_used(const ParseNMEAInfo& s, int prn) {
     return false;
 }
 
+// A GSA satellite ID: the first three characters of its field as an integer.
+int read_sat_id(Cursor& c) {
+    std::int32_t id = 0;
+    int digits = 0;
+    if (c.next_digits(3, id, digits)) return id;  // the common form, read in one pass
+    return to_int(c.next(true).substr(0, 3));
+}
+
+// A GSV satellite number as stored: in range, with the SBAS offset.
+int read_prn(Cursor& c) {
+    const int number = c.next_int();
+    if (number < 0 || number > kMaxSatelliteNumber) return 0;
+    return number > kLastGpsNumber ? number + kSbasOffset : number;
+}
+
 // Elevation or azimuth: an empty field stores 0 and marks the position missing.
 void read_position(Cursor& c, int& value, int& missing) {
     bool empty = false;
@@ -48,7 +70,8 @@ void read_position(Cursor& c, int& value, int& missing) {
 
 void parse_gsv(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kWindow);
+    const HeadOf<kWindow> head(line, len);
+    Cursor c = head.cursor(start);
     const int messages = c.next_int();
     const int number = c.next_int();
     // Message numbers below 1 (or missing) would address channels before
@@ -62,8 +85,10 @@ void parse_gsv(const char* line, std::size_t len, int start) {
             // the remaining slots are not in this message.
             if (c.at_end()) break;
             const int ch = (number - 1) * 4 + slot;
-            int prn = c.next_int();
-            if (prn > 32) prn += 87;  // SBAS 33..64 are PRNs 120..151
+            const int prn = read_prn(c);
+            // One field alone after the last full block is the signal ID of
+            // newer receivers, not a satellite.
+            if (c.closed()) break;
             s.sv_prn[ch] = prn;
             read_position(c, s.sv_elevation[ch], s.sv_pos_missing[ch]);
             read_position(c, s.sv_azimuth[ch], s.sv_pos_missing[ch]);
@@ -77,11 +102,11 @@ void parse_gsv(const char* line, std::size_t len, int start) {
 
 void parse_gsa(const char* line, std::size_t len, int start) {
     ParseNMEAInfo& s = state();
-    Cursor c = Cursor::over(line, len, start, kNoWindow);
+    Cursor c = Cursor::over(line, len, start);
     c.next(true);  // selection mode, one character or empty
     const std::string_view fix = c.next(true);
     s.fix_mode = (!fix.empty() && fix[0] >= '0' && fix[0] <= '9') ? fix[0] - '0' : 0;
-    for (int k = 0; k < kChannels; ++k) s.sv_used[k] = to_int(c.next(true).substr(0, 3));
+    for (int k = 0; k < kChannels; ++k) s.sv_used[k] = read_sat_id(c);
     s.pdop = to_float(c.next(true).substr(0, 10));
     s.hdop = to_float(c.next(true).substr(0, 10));
     s.vdop = to_float(c.next(true).substr(0, 10));

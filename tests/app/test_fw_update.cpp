@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -442,17 +443,17 @@ class TestFWUpdate : public QObject {
         int round = 0;
         QTimer picker;
         connect(&picker, &QTimer::timeout, this, [&] {
-            if (!f->OpenDialog2->isVisible()) return;
+            QFileDialog* dialog = f->OpenDialog2->Dialog();
+            if (!dialog || !dialog->isVisible()) return;
             // The dialog needs a moment to take the selection in before OK.
             if (round == 0) {
-                if (auto* name = f->OpenDialog2->findChild<QLineEdit*>("fileNameEdit"))
-                    name->setText(file);
+                if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(file);
             } else if (round < 6) {
                 // wait
             } else if (round == 6) {
-                static_cast<QDialog*>(f->OpenDialog2)->accept();
+                static_cast<QDialog*>(dialog)->accept();
             } else {
-                static_cast<QDialog*>(f->OpenDialog2)->reject();
+                static_cast<QDialog*>(dialog)->reject();
             }
             ++round;
         });
@@ -465,6 +466,8 @@ class TestFWUpdate : public QObject {
         QCOMPARE(round, 8);
         QCOMPARE(QFileInfo(f->Edit2->text()).canonicalFilePath(),
                  QFileInfo(file).canonicalFilePath());
+        // Closed again, the file dialogs cost nothing: no folder model watches.
+        QVERIFY(f->findChildren<QFileSystemModel*>().isEmpty());
     }
 };
 

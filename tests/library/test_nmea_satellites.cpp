@@ -103,6 +103,47 @@ TEST_F(Satellites, SnrAbove99EndsTheSentence) {
     EXPECT_EQ(s.parse_gsv_done, 0);
 }
 
+TEST_F(Satellites, TrailingSignalIdIsNoSatellite) {
+    struct Case {
+        const char* line;
+        int prn[5];  // channels 0 to 4 afterwards
+    } cases[] = {
+        // One field behind the last full block: a signal ID (NMEA 4.10).
+        {"$GPGSV,1,1,02,03,45,120,41,07,30,200,38,1*6F", {3, 7, 0, 0, 0}},
+        {"$GPGSV,1,1,00,1*64", {0, 0, 0, 0, 0}},
+        {"$GPGSV,1,1,01,05,10,100,40,1", {5, 0, 0, 0, 0}},
+        {"$GPGSV,1,1,04,01,10,100,41,02,20,200,42,03,30,300,43,04,40,040,44,1*00", {1, 2, 3, 4, 0}},
+        // Two fields behind it: a slot cut short, still a satellite.
+        {"$GPGSV,1,1,02,03,45,120,41,07,30*00", {3, 7, 0, 0, 0}},
+        {"$GPGSV,1,1,02,03,45,120,41,07,*00", {3, 7, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        CMD_Clear_parse_gsv_done();
+        feed(c.line);
+        GetChStatus();
+        const ParseNMEAInfo s = snapshot();
+        EXPECT_EQ(s.parse_gsv_done, 1) << c.line;
+        for (int ch = 0; ch < 5; ++ch) {
+            EXPECT_EQ(s.sv_prn[ch], c.prn[ch]) << c.line << " channel " << ch;
+            EXPECT_EQ(s.ch_status[ch] != 0, c.prn[ch] != 0) << c.line << " channel " << ch;
+        }
+    }
+}
+
+TEST_F(Satellites, SatelliteNumbersOutsideTheirRangeAreNone) {
+    struct Case {
+        const char* number;
+        int stored;
+    } cases[] = {
+        {"32", 32},        {"33", 120},        {"999", 1086}, {"1000", 0},        {"2147483600", 0},
+        {"2147483647", 0}, {"99999999999", 0}, {"-5", 0},     {"-2147483648", 0},
+    };
+    for (const Case& c : cases) {
+        feed(std::string("$GPGSV,1,1,01,") + c.number + ",10,100,40*00");
+        EXPECT_EQ(snapshot().sv_prn[0], c.stored) << c.number;
+    }
+}
+
 TEST_F(Satellites, GsaFields) {
     feed("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39");
     ParseNMEAInfo s = snapshot();
