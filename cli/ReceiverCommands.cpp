@@ -217,8 +217,9 @@ void RunRestart(const Session& session, const RestartOptions& options) {
 void RunBaud(const Session& session, const std::string& rate) {
     const int code = RateCode(rate);
     ReceiverLink link(session.port, session.baud);
-    RequireWritten(CMD_Set_BuadRate(code), link);
+    // Cleared before the command goes out, so a quick acknowledgement is not lost.
     CMD_Clear_NMEA09_2ndCommmand_done();
+    RequireWritten(CMD_Set_BuadRate(code), link);
     if (!link.WaitFor(kReplyTime,
                       [](const ParseNMEAInfo& i) { return i.NMEA09_2ndCommmand_done == 1; }))
         throw Failure(NoReplyText(link, "acknowledgement of the baud rate command"));
