@@ -205,7 +205,7 @@ TEST(SystemField, PeerThatReadsNothingCannotHoldTheLink) {
     std::printf("deaf peer: write failed after %ld ms (bound %ld ms), close took %ld ms\n",
                 failed_ms, bound, close_ms);
     EXPECT_GE(failed_ms, 900);
-    EXPECT_LE(failed_ms, bound + 300);
+    EXPECT_LE(failed_ms, bound + 1000);  // slack for a loaded machine
     EXPECT_LE(close_ms, bound);
 }
 
