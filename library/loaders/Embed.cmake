@@ -3,7 +3,7 @@
 # ZORVIK_LOADER1_FILE and ZORVIK_LOADER2_FILE (cache options of library/CMakeLists.txt)
 # name the files; by default they are the stand-ins of this folder. The images are
 # checked for their exact sizes here, at configure time, and turned into one
-# generated C++ source that is appended to ZORVIK_GENERATED_SOURCES.
+# generated C++ source named by ZORVIK_LOADER_DATA_SOURCE.
 # Changing a file (or the option) re-runs the configuration.
 
 function(zorvik_embed_loader out_var file expected_size label symbol)
@@ -49,4 +49,4 @@ string(CONCAT zorvik_loader_content
   "}  // namespace zorvik::loader_data\n")
 # Written only when it changes, so that a re-configure does not rebuild the library.
 file(CONFIGURE OUTPUT "${zorvik_loader_source}" CONTENT "${zorvik_loader_content}" @ONLY)
-list(APPEND ZORVIK_GENERATED_SOURCES "${zorvik_loader_source}")
+set(ZORVIK_LOADER_DATA_SOURCE "${zorvik_loader_source}")

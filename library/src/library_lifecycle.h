@@ -10,7 +10,7 @@ void library_finalise();
 
 // The one entry point for the loader's notifications: attach (1) initialises,
 // detach (0) finalises, thread notifications do nothing. Always succeeds.
-// The platform's entry unit (library/platform/<backend>/entry/) calls it.
+// The entry unit of the platform (src/entry_posix.cpp or src/entry_win32.cpp) calls it.
 int library_entry(unsigned reason);
 
 // Work of the serial link unit (serial_link.cpp).

@@ -1,32 +1,7 @@
 # The shared library exports exactly the functions that ZorvikDll.h declares:
 # every ZORVIK_API name, nothing else, nothing C++-mangled.
-#
-# Included by tests/library/CMakeLists.txt it registers the check; run with
-# cmake -P (ZORVIK_EXPORTS_LIBRARY set) it performs it.
-
-if(NOT DEFINED ZORVIK_EXPORTS_LIBRARY)
-  find_program(ZORVIK_NM NAMES nm)
-  if(CMAKE_NM)
-    set(ZORVIK_NM ${CMAKE_NM})
-  endif()
-  if(ZORVIK_NM AND NOT WIN32)
-    add_test(NAME library_exports
-             COMMAND ${CMAKE_COMMAND}
-                     -DZORVIK_EXPORTS_LIBRARY=$<TARGET_FILE:ZorvikDll>
-                     -DZORVIK_EXPORTS_HEADER=${PROJECT_SOURCE_DIR}/library/include/ZorvikDll.h
-                     -DZORVIK_NM=${ZORVIK_NM}
-                     -P ${CMAKE_CURRENT_LIST_FILE})
-    set_tests_properties(library_exports PROPERTIES LABELS "library" TIMEOUT 60)
-  endif()
-  # The load test maps the shared library itself, as the program's loader does.
-  if(TARGET test_library_lifecycle)
-    target_compile_definitions(test_library_lifecycle PRIVATE
-      ZORVIK_SHARED_LIBRARY="$<TARGET_FILE:ZorvikDll>")
-    target_link_libraries(test_library_lifecycle PRIVATE ${CMAKE_DL_LIBS})
-    add_dependencies(test_library_lifecycle ZorvikDll)
-  endif()
-  return()
-endif()
+# Run as: cmake -DZORVIK_EXPORTS_LIBRARY=<lib> -DZORVIK_EXPORTS_HEADER=<ZorvikDll.h>
+#              -DZORVIK_NM=<nm> -P check_exports.cmake
 
 cmake_minimum_required(VERSION 3.20)
 
