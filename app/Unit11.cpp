@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "LineAssembler.h"
 #include "Main.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
@@ -195,10 +196,6 @@ void ClosePortBetweenReads() {
     COM_Close();
 }
 
-LineAssembler& ReaderLineState() {
-    return g_line;
-}
-
 // ---- UartThread -------------------------------------------------------------
 
 UartThread::UartThread() {
@@ -218,9 +215,6 @@ UartThread::~UartThread() {
 
 int UartThread::LiveCount() {
     return g_live.load();
-}
-int UartThread::ReadingCount() {
-    return g_reading.load();
 }
 int UartThread::TakeMaxReadingCount() {
     return g_max_reading.exchange(g_reading.load());
