@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "serial_link.h"
+#include "zorvik_testing.h"
 
 namespace {
 

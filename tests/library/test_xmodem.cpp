@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "loader_images.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 

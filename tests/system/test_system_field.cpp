@@ -22,9 +22,9 @@
 #include "ZorvikDll.h"
 #include "port_registry.h"
 #include "receiver_sim.h"
-#include "serial_link.h"
 #include "serial_port.h"
 #include "system_reader.h"
+#include "zorvik_testing.h"
 
 namespace {
 
