@@ -8,6 +8,12 @@
 
 namespace svc = zorvik::service;
 
+namespace {
+// A completed run leaves the receiver this long to return to NMEA output
+// before the dialog's buttons come back.
+constexpr int kAfterRunPauseMs = 1000;
+}  // namespace
+
 QString XmodemResultText(int result) {
     return QString::fromStdString(svc::XmodemResultText(result));
 }
@@ -75,6 +81,6 @@ void FWUpdateThread::Procedure() {
     // Step 13: completed.
     download_running.store(0);
     emit Timer1Enabled(false);
-    if (GetComPort_connected_Status() == 1) hooks.pacing.Pause(1000);
+    if (GetComPort_connected_Status() == 1) hooks.pacing.Pause(kAfterRunPauseMs);
     emit RunEnded(true);
 }

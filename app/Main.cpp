@@ -50,8 +50,9 @@ int CustomerCaptionShown = 0;
 int CustomerVersionQueried = 0;
 int SingleChannelActive = 0;
 
-const char* const kMainCaption = "DLL Zorvik V1.0.3";
-const char* const kVersionText = "Version 1.0.3";
+// ZORVIK_VERSION is the project's version, given by the build.
+const char* const kMainCaption = "DLL Zorvik V" ZORVIK_VERSION;
+const char* const kVersionText = "Version " ZORVIK_VERSION;
 
 TMainForm* MainForm = nullptr;
 

@@ -38,8 +38,8 @@ extern int CustomerCaptionShown;
 extern int CustomerVersionQueried;
 extern int SingleChannelActive;
 
-extern const char* const kMainCaption;  // "DLL Zorvik V1.0.3"
-extern const char* const kVersionText;  // "Version 1.0.3"
+extern const char* const kMainCaption;  // "DLL Zorvik V" and the version
+extern const char* const kVersionText;  // "Version " and the version
 
 class TMainForm : public QMainWindow {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "LineAssembler.h"
 #include "Main.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
@@ -146,7 +147,6 @@ TerminalHandoff& handoff() {
 // A pass that neither reads nor blocks (port closed, download running, a read
 // that failed at once) waits this long, so that an idle reader costs no CPU.
 constexpr unsigned long kIdleWaitMs = 15;
-constexpr std::size_t kQueueLimit = 1024;
 
 }  // namespace
 
@@ -195,10 +195,6 @@ void ClosePortBetweenReads() {
     COM_Close();
 }
 
-LineAssembler& ReaderLineState() {
-    return g_line;
-}
-
 // ---- UartThread -------------------------------------------------------------
 
 UartThread::UartThread() {
@@ -218,9 +214,6 @@ UartThread::~UartThread() {
 
 int UartThread::LiveCount() {
     return g_live.load();
-}
-int UartThread::ReadingCount() {
-    return g_reading.load();
 }
 int UartThread::TakeMaxReadingCount() {
     return g_max_reading.exchange(g_reading.load());
@@ -285,7 +278,7 @@ void UartThread::run() {
         const int got = g_bytes.read_byte(handle, byte);
         // The driver queue is looked at once per buffer refill rather than per
         // byte: a system call per byte would cost several per cent of a core.
-        if (g_bytes.buffered() == 0 && g_bytes.waiting(handle) > kQueueLimit)
+        if (g_bytes.buffered() == 0 && g_bytes.waiting(handle) > zorvik::serial::kDriverQueueLimit)
             g_bytes.purge(handle, zorvik::serial::kPurgeAll);
         use.unlock();
         if (got != 1) {

@@ -1,10 +1,8 @@
-// Unit11: the serial reader thread UartThread and the line assembly it runs.
+// Unit11: the serial reader thread UartThread.
 #pragma once
 
 #include <QString>
 #include <QThread>
-
-#include "LineAssembler.h"
 
 // The reader: while connected it reads the open port one byte at a time
 // through PortHandle, shows each complete sentence in the terminal (run on the
@@ -23,9 +21,8 @@ class UartThread : public QThread {
     static bool StopAll(int timeout_ms = 2000);
     // Readers between their start and the end of their body.
     static int LiveCount();
-    // Readers holding the right to read the port (never more than one).
-    static int ReadingCount();
-    // Highest ReadingCount() seen since the last call (for checks).
+    // Highest number of readers holding the right to read the port at once,
+    // since the last call (never more than one).
     static int TakeMaxReadingCount();
 
   protected:
@@ -43,6 +40,3 @@ int OpenPortBetweenReads(const QString& port_name, const QString& baud_text,
 // empty when the code names no reason the user can act on.
 QString PortOpenFailureReason(int open_error);
 void ClosePortBetweenReads();
-
-// The module-wide line state, shared by successive readers.
-LineAssembler& ReaderLineState();

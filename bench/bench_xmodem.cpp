@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "serial_link.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ void BM_Xmodem1K_Firmware(benchmark::State& state) {
         const auto start = Clock::now();
         const int result = Xmodem_1K(path.string().c_str());
         const double engine = std::chrono::duration<double>(Clock::now() - start).count();
-        if (result != 515 || port < 0) {
+        if (result != ZORVIK_XMODEM_OK || port < 0) {
             state.SkipWithError("transfer failed");
             break;
         }

@@ -3,6 +3,8 @@
 # code does not. The language standard is set once, in the top-level file.
 add_library(zorvik_settings INTERFACE)
 add_library(Zorvik::settings ALIAS zorvik_settings)
+# The version the programs show is the project's, defined here only.
+target_compile_definitions(zorvik_settings INTERFACE ZORVIK_VERSION="${PROJECT_VERSION}")
 if(MSVC)
   target_compile_options(zorvik_settings INTERFACE /W4)
   if(ZORVIK_WERROR)

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "ephemeris.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -49,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t frames = 0;
     io.write_frame = [&](const std::uint8_t* frame, std::size_t n) {
         if (frame < begin || n > static_cast<std::size_t>(end - frame)) std::abort();
-        if (n < 8 || n > kMaxFrameSize || frame[0] != 0x81 || frame[1] != 0xFF) std::abort();
+        if (n < zorvik::vbi::kHeaderSize || n > kMaxFrameSize || frame[0] != zorvik::vbi::kSync1 ||
+            frame[1] != zorvik::vbi::kSync2)
+            std::abort();
         ++frames;
         return true;
     };

@@ -185,6 +185,15 @@ ZORVIK_API int CMD_SendNMEACommand(const char* text, int length);
 
 /* ---- XMODEM ------------------------------------------------------------ */
 
+/* Results of Xmodem_1K. */
+#define ZORVIK_XMODEM_FILE_CANNOT_OPEN 512 /* nothing was sent */
+#define ZORVIK_XMODEM_WRITE_FAILED 513     /* also a result of Xmodem */
+#define ZORVIK_XMODEM_NO_ACK 514           /* a block or the final EOT unacknowledged */
+#define ZORVIK_XMODEM_OK 515               /* the receiver acknowledged the EOT */
+/* Results of Xmodem (besides ZORVIK_XMODEM_WRITE_FAILED). */
+#define ZORVIK_XMODEM_IMAGE_NO_ACK 257
+#define ZORVIK_XMODEM_IMAGE_OK 258
+
 ZORVIK_API int Xmodem_1K(const char* file_name);
 ZORVIK_API int Xmodem(int image);
 ZORVIK_API int PollingXmodem_ACK(void);
@@ -215,7 +224,8 @@ static_assert(offsetof(ParseNMEAInfo, customer_fw_ver) == 602, "ParseNMEAInfo la
 static_assert(offsetof(ParseNMEAInfo, ttff) == 620, "ParseNMEAInfo layout changed");
 static_assert(offsetof(ParseNMEAInfo, sorted_prn) == 628, "ParseNMEAInfo layout changed");
 static_assert(offsetof(ParseNMEAInfo, checksum_text) == 772, "ParseNMEAInfo layout changed");
-static_assert(sizeof(ComInfo) == 4 + ZORVIK_MAX_PORTS * ZORVIK_PORT_NAME_SIZE, "ComInfo layout changed");
+static_assert(sizeof(ComInfo) == 4 + ZORVIK_MAX_PORTS * ZORVIK_PORT_NAME_SIZE,
+              "ComInfo layout changed");
 static_assert(sizeof(XmodemPPInfo) == 12, "XmodemPPInfo layout changed");
 #else
 _Static_assert(sizeof(ParseNMEAInfo) == 776, "ParseNMEAInfo layout changed");

@@ -9,9 +9,10 @@
 #include <string_view>
 
 #include "ZorvikDll.h"
-#include "nmea_parsers.h"
+#include "nmea_checksum.h"
 #include "serial_link.h"
 #include "state_record.h"
+#include "vbi_frame.h"
 
 namespace zorvik {
 
@@ -30,18 +31,6 @@ using zorvik::command_mutex;
 // its own length; bytes behind it keep what a longer command left.
 unsigned char command_buffer[32];
 
-// Stored sentences carry the digits of the checksum rule; checked here once
-// at compile time so that a mistyped digit cannot ship.
-constexpr bool stored_checksum_ok(std::string_view s) {
-    const std::size_t star = s.find('*');
-    if (star == std::string_view::npos || star + 5 != s.size()) return false;
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(s[i]);
-    constexpr char hex[] = "0123456789ABCDEF";
-    return s[star + 1] == hex[sum >> 4] && s[star + 2] == hex[sum & 0xF] && s[star + 3] == '\r' &&
-           s[star + 4] == '\n';
-}
-
 constexpr std::string_view kColdStart = "$PKVX02,5C*4D\r\n";
 constexpr std::string_view kWarmStart = "$PKVX02,48*37\r\n";
 constexpr std::string_view kHotStart = "$PKVX02,8*03\r\n";
@@ -55,23 +44,23 @@ constexpr std::string_view kProgAllImage = "$PKVX11,1,0,6,2,3*0F\r\n";
 constexpr std::string_view kWriteLte = "$PKVX11,1,0,6,2,4*08\r\n";
 constexpr std::string_view kNmeaToVbi = "$PKVX11,1,0,1,2,0*0B\r\n";
 
-static_assert(stored_checksum_ok(kColdStart) && kColdStart.size() == 15);
-static_assert(stored_checksum_ok(kWarmStart) && kWarmStart.size() == 15);
-static_assert(stored_checksum_ok(kHotStart) && kHotStart.size() == 14);
-static_assert(stored_checksum_ok(kFwVersion) && kFwVersion.size() == 14);
-static_assert(stored_checksum_ok(kCustomerVersion) && kCustomerVersion.size() == 15);
-static_assert(stored_checksum_ok(kExitSingleChannel) && kExitSingleChannel.size() == 14);
-static_assert(stored_checksum_ok(kProgAp) && kProgAp.size() == 22);
-static_assert(stored_checksum_ok(kProgFk) && kProgFk.size() == 22);
-static_assert(stored_checksum_ok(kProgFsa) && kProgFsa.size() == 22);
-static_assert(stored_checksum_ok(kProgAllImage) && kProgAllImage.size() == 22);
-static_assert(stored_checksum_ok(kWriteLte) && kWriteLte.size() == 22);
-static_assert(stored_checksum_ok(kNmeaToVbi) && kNmeaToVbi.size() == 22);
-
-// Switches the receiver's input back to NMEA: a VBI frame (sync 0x81 0xFF,
-// 0x0B 0x00, payload length 2 little-endian, 0xD0 0xFF, payload 0x21 0x02).
-constexpr unsigned char kVbiToNmea[10] = {0x81, 0xFF, 0x0B, 0x00, 0x02,
-                                          0x00, 0xD0, 0xFF, 0x21, 0x02};
+// Stored sentences carry the digits of the checksum rule; checked here once
+// at compile time so that a mistyped digit cannot ship.
+constexpr bool stored_sentence_ok(std::string_view s) {
+    return zorvik::nmea::sentence_checksum_ok(s, "\r\n");
+}
+static_assert(stored_sentence_ok(kColdStart) && kColdStart.size() == 15);
+static_assert(stored_sentence_ok(kWarmStart) && kWarmStart.size() == 15);
+static_assert(stored_sentence_ok(kHotStart) && kHotStart.size() == 14);
+static_assert(stored_sentence_ok(kFwVersion) && kFwVersion.size() == 14);
+static_assert(stored_sentence_ok(kCustomerVersion) && kCustomerVersion.size() == 15);
+static_assert(stored_sentence_ok(kExitSingleChannel) && kExitSingleChannel.size() == 14);
+static_assert(stored_sentence_ok(kProgAp) && kProgAp.size() == 22);
+static_assert(stored_sentence_ok(kProgFk) && kProgFk.size() == 22);
+static_assert(stored_sentence_ok(kProgFsa) && kProgFsa.size() == 22);
+static_assert(stored_sentence_ok(kProgAllImage) && kProgAllImage.size() == 22);
+static_assert(stored_sentence_ok(kWriteLte) && kWriteLte.size() == 22);
+static_assert(stored_sentence_ok(kNmeaToVbi) && kNmeaToVbi.size() == 22);
 
 enum class Clears { kNothing, kFwVersionDone, kCustomerVersionDone };
 
@@ -189,7 +178,7 @@ ZORVIK_API int CMD_NMEAToVBI_Input(void) {
     return send_stored(kNmeaToVbi);
 }
 ZORVIK_API int CMD_VBIToNMEA_Input(void) {
-    return send_bytes(kVbiToNmea, sizeof kVbiToNmea);
+    return send_bytes(zorvik::vbi::kSwitchToNmea, sizeof zorvik::vbi::kSwitchToNmea);
 }
 
 ZORVIK_API int CMD_SendNMEACommand(const char* text, int length) {

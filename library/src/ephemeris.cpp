@@ -20,13 +20,11 @@
 #include "serial_link.h"
 #include "state_record.h"
 #include "system_clock.h"
+#include "vbi_frame.h"
 
 namespace zorvik::ephemeris {
 namespace {
 
-constexpr std::uint8_t kSync1 = 0x81;
-constexpr std::uint8_t kSync2 = 0xFF;
-constexpr std::size_t kFrameHeaderSize = 8;
 // The first line feed is looked for among the first 18 bytes; without one the
 // first line is taken as 18 bytes long.
 constexpr std::size_t kFirstLineLimit = 18;
@@ -95,7 +93,7 @@ bool not_yet(std::uint32_t now, std::uint32_t t) {
 // Position of the first sync pair at or after `from`, or no value.
 std::optional<std::size_t> find_sync(std::span<const std::uint8_t> file, std::size_t from) {
     for (std::size_t p = from; p + 1 < file.size(); ++p) {
-        if (file[p] == kSync1 && file[p + 1] == kSync2) return p;
+        if (file[p] == vbi::kSync1 && file[p + 1] == vbi::kSync2) return p;
     }
     return std::nullopt;
 }
@@ -109,13 +107,13 @@ bool send_frames(std::span<const std::uint8_t> file, std::size_t start, std::siz
     limit = std::min(limit, file.size());
     std::size_t q = start;
     while (q + 4 < limit) {
-        if (file[q] != kSync1 || file[q + 1] != kSync2) {
+        if (file[q] != vbi::kSync1 || file[q + 1] != vbi::kSync2) {
             ++q;
             continue;
         }
-        if (limit - q < kFrameHeaderSize) return false;
+        if (limit - q < vbi::kHeaderSize) return false;
         const std::size_t length =
-            kFrameHeaderSize +
+            vbi::kHeaderSize +
             (static_cast<std::size_t>(file[q + 4]) | (static_cast<std::size_t>(file[q + 5]) << 8));
         if (length > kMaxFrameSize || length > limit - q) return false;
         if (!io.write_frame(file.data() + q, length)) {

@@ -6,22 +6,12 @@
 #include <mutex>
 
 #include "ZorvikDll.h"
+#include "nmea_checksum.h"
 #include "nmea_fields.h"
 #include "nmea_parsers.h"
 #include "state_record.h"
 
 namespace zorvik::nmea {
-
-unsigned checksum_value(const char* text, std::size_t limit) {
-    unsigned sum = 0;
-    if (limit == 0 || text[0] == '\0') return 0;
-    for (std::size_t i = 1; i < limit; ++i) {
-        const char ch = text[i];
-        if (ch == '*' || ch == '\0') break;
-        sum ^= static_cast<unsigned char>(ch);
-    }
-    return sum;
-}
 
 namespace {
 

@@ -161,7 +161,7 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
         return 0;
     }
     // A long backlog is stale data from before this session.
-    if (serial::queued_input(h) > 1024) serial::purge(h, serial::kPurgeAll);
+    if (serial::queued_input(h) > serial::kDriverQueueLimit) serial::purge(h, serial::kPurgeAll);
 
     serial::save_settings(h, saved_settings);
     // Raw 8N1 without flow control; reads return within 100 ms.

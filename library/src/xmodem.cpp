@@ -33,15 +33,6 @@ constexpr std::uint8_t kPad = 0x1A;
 
 constexpr auto kPollTime = std::chrono::milliseconds(1000);
 
-// Result codes of Xmodem_1K.
-constexpr int kFileCannotOpen = 512;
-constexpr int kWriteFailed = 513;
-constexpr int kNoAck = 514;
-constexpr int kTransferOk = 515;
-// Result codes of Xmodem (a failed write is 513 there too).
-constexpr int kImageNoAck = 257;
-constexpr int kImageOk = 258;
-
 // The progress record. The GUI thread reads it while a transfer runs on the
 // download thread; each field is written and read whole.
 struct Progress {
@@ -142,7 +133,7 @@ ZORVIK_API int Xmodem_1K(const char* file_name) {
 
     std::uint64_t size = 0;
     File file = open_for_reading(file_name, size);
-    if (!file) return kFileCannotOpen;
+    if (!file) return ZORVIK_XMODEM_FILE_CANNOT_OPEN;
 
     std::uint8_t block[kData + 5];
     std::uint64_t total_read = 0;
@@ -157,23 +148,23 @@ ZORVIK_API int Xmodem_1K(const char* file_name) {
         // short must not go out as a complete one, so nothing more is sent (and
         // no EOT); the receiver's loader times out by itself.
         if (std::ferror(file.get()) || (count < kData && total_read < size)) {
-            return kFileCannotOpen;
+            return ZORVIK_XMODEM_FILE_CANNOT_OPEN;
         }
         if (count == 0) {
             // Only the empty file gets here: every other file ends with a block
             // marked as the last. The poll takes the receiver's answer.
-            return PollingXmodem_ACK() == 1 ? kTransferOk : kNoAck;
+            return PollingXmodem_ACK() == 1 ? ZORVIK_XMODEM_OK : ZORVIK_XMODEM_NO_ACK;
         }
         const bool last = count < kData || total_read >= size;
         const std::size_t n = finish_block(block, kStx, number, kData, count, last);
-        if (!port_write(block, n)) return kWriteFailed;
-        if (PollingXmodem_ACK() != 1) return kNoAck;
+        if (!port_write(block, n)) return ZORVIK_XMODEM_WRITE_FAILED;
+        if (PollingXmodem_ACK() != 1) return ZORVIK_XMODEM_NO_ACK;
         acknowledged += kData;
         progress().percent_1k.store(percent_of(acknowledged, size));
         if (last) {
             // The EOT went out with this block; its acknowledgement ends the transfer.
             // Bytes that the file gained since it was opened are not sent after EOT.
-            return PollingXmodem_ACK() == 1 ? kTransferOk : kNoAck;
+            return PollingXmodem_ACK() == 1 ? ZORVIK_XMODEM_OK : ZORVIK_XMODEM_NO_ACK;
         }
     }
 }
@@ -195,12 +186,12 @@ ZORVIK_API int Xmodem(int image) {
         offset += count;
         const bool last = count < kData || offset == size;
         const std::size_t n = finish_block(block, kSoh, number, kData, count, last);
-        if (!port_write(block, n)) return kWriteFailed;
-        if (PollingXmodem_ACK() != 1) return kImageNoAck;
+        if (!port_write(block, n)) return ZORVIK_XMODEM_WRITE_FAILED;
+        if (PollingXmodem_ACK() != 1) return ZORVIK_XMODEM_IMAGE_NO_ACK;
         acknowledged += kData;
         progress().percent_128.store(percent_of(acknowledged, size));
     }
-    return kImageOk;
+    return ZORVIK_XMODEM_IMAGE_OK;
 }
 
 ZORVIK_API void GetXmodemPP(XmodemPPInfo* info) {

@@ -42,6 +42,9 @@ void close_port(Handle h);
 
 // Bytes waiting in the driver's receive queue (ClearCommError's cbInQue).
 std::size_t queued_input(Handle h);
+// A receive queue longer than this holds stale data: the library's open and
+// the program's reader discard it.
+inline constexpr std::size_t kDriverQueueLimit = 1024;
 void purge(Handle h, unsigned flags);
 
 bool save_settings(Handle h, SavedSettings& out);

@@ -22,7 +22,6 @@ constexpr const char* kLoaderBaud = "115200";
 constexpr int kReopenPauseMs = 500;
 // How often a transfer's progress is read.
 constexpr int kProgressPeriodMs = 200;
-constexpr int kXmodemOk = 515;
 constexpr std::uint8_t kNak = 0x15;
 // After a failed read, before the next.
 constexpr int kErrorBackoffMs = 20;
@@ -279,13 +278,13 @@ bool ParseWaitingTime(std::string_view text, int& out_ms) {
 
 std::string XmodemResultText(int result) {
     switch (result) {
-        case kXmodemOk:
+        case ZORVIK_XMODEM_OK:
             return flash_text::kUploadOk;
-        case 512:
+        case ZORVIK_XMODEM_FILE_CANNOT_OPEN:
             return "File upload failed: file cannot be opened (512)!(NG)";
-        case 513:
+        case ZORVIK_XMODEM_WRITE_FAILED:
             return "File upload failed: port write error (513)!(NG)";
-        case 514:
+        case ZORVIK_XMODEM_NO_ACK:
             return "File upload failed: receiver did not acknowledge (514)!(NG)";
         default:
             return "File upload failed (" + std::to_string(result) + ")!(NG)";

@@ -225,7 +225,7 @@ class TestDialogs : public QObject {
 
     void aboutBox() {
         QCOMPARE(AboutBox->windowTitle(), QString("About"));
-        QCOMPARE(AboutBox->Version->text(), QString("Version 1.0.3"));
+        QCOMPARE(AboutBox->Version->text(), QString("Version " ZORVIK_VERSION));
         QVERIFY(AboutBox->ProgramIcon->pixmap().width() > 0);
         ModalWatcher watcher([](QWidget* w) {
             if (auto* d = qobject_cast<TAboutBox*>(w)) d->OKButton->click();

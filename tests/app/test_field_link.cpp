@@ -31,6 +31,7 @@
 #include "Unit11.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
+#include "port_registry.h"
 #include "receiver_sim.h"
 #include "shell_support.h"
 
@@ -82,9 +83,8 @@ bool ShowsDisconnected() {
 // registry the library reads: a receiver that vanished then leaves a name
 // that opens nothing, while its /dev/pts number may go to anyone's new pty.
 std::unique_ptr<ReceiverSim> StartSim(const QString& rate, std::vector<std::string> extra = {}) {
-    const QByteArray registry = qgetenv("XDG_RUNTIME_DIR") + "/zorvik-ports";
     extra.insert(extra.end(), {"--baud", rate.toStdString(), "--time-scale", "0.25",
-                               "--registry-dir", registry.toStdString()});
+                               "--registry-dir", zorvik::serial::registry_dir()});
     return std::make_unique<ReceiverSim>(extra);
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Unit11.h"
+#include "LineAssembler.h"
 
 namespace {
 

@@ -66,7 +66,7 @@ class TestMainForm : public QObject {
     }
 
     void windowsAtStart() {
-        QCOMPARE(MainForm->windowTitle(), QString("DLL Zorvik V1.0.3"));
+        QCOMPARE(MainForm->windowTitle(), QString("DLL Zorvik V" ZORVIK_VERSION));
         QCOMPARE(MainForm->frameGeometry().size(), QSize(1032, 736));
         QCOMPARE(MainForm->minimumSize(), MainForm->maximumSize());
         QCOMPARE(MainForm->ToolBar2->height(), 33);

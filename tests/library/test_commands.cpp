@@ -10,7 +10,7 @@
 #include "ZorvikDll.h"
 #include "pty_pair.h"
 #include "record_helpers.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -20,21 +20,12 @@ using zorvik::test::snapshot;
 using zorvik::test::as_text;
 using zorvik::test::PtyPair;
 
-// The checksum rule, written out independently of the library.
-std::string sentence(const std::string& body) {
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < body.size(); ++i) sum ^= static_cast<unsigned char>(body[i]);
-    static const char hex[] = "0123456789ABCDEF";
-    return body + "*" + hex[sum >> 4] + hex[sum & 0xF] + "\r\n";
-}
+using zorvik::nmea::with_checksum;
 
 class Commands : public ::testing::Test {
   protected:
     void SetUp() override {
-        {
-            std::lock_guard lock(zorvik::state_mutex());
-            zorvik::state() = ParseNMEAInfo{};
-        }
+        zorvik::testing::reset_record();
         ASSERT_NE(COM_Open(pty_.slave_path().c_str(), "115200"), 0);
         pty_.drain();
     }
@@ -82,7 +73,7 @@ TEST_F(Commands, EveryRowByteForByte) {
         // Stored digits follow the same rule as computed ones.
         if (row.bytes[0] == '$') {
             const std::string body = row.bytes.substr(0, row.bytes.find('*'));
-            EXPECT_EQ(sentence(body), row.bytes) << row.name;
+            EXPECT_EQ(with_checksum(body), row.bytes) << row.name;
         }
     }
     EXPECT_TRUE(quiet()) << "no command writes more than its own length";
@@ -112,8 +103,8 @@ TEST_F(Commands, RestartAndVersionCommandsClearTheirFlags) {
 
 TEST_F(Commands, ComputedChecksumLandsInChecksumText) {
     CMD_Set_BuadRate(6);
-    EXPECT_EQ(expect_bytes(16), sentence("$PKVX09,2,6"));
-    EXPECT_EQ(std::string(snapshot().checksum_text), sentence("$PKVX09,2,6").substr(12, 2));
+    EXPECT_EQ(expect_bytes(16), with_checksum("$PKVX09,2,6"));
+    EXPECT_EQ(std::string(snapshot().checksum_text), with_checksum("$PKVX09,2,6").substr(12, 2));
 }
 
 TEST_F(Commands, UndefinedSentenceModeIsRefused) {
@@ -128,24 +119,24 @@ TEST_F(Commands, FreeCommandLineTwoWrites) {
     const std::string digits = snapshot().checksum_text;
     EXPECT_NE(CMD_SendNMEACommand(text.c_str(), static_cast<int>(text.size())), 0);
     EXPECT_EQ(expect_bytes(text.size() + 4), text + digits + "\r\n");
-    EXPECT_EQ(text + digits + "\r\n", sentence("$PMYCMD,1,2"));
+    EXPECT_EQ(text + digits + "\r\n", with_checksum("$PMYCMD,1,2"));
 
     // The first write is exactly `length` bytes of the text, the second the
     // two digits of that text and CR LF.
     const std::string longer = "$PMYCMD,1,2*TRAILING";
     CMD_SendNMEACommand(longer.c_str(), 12);
-    EXPECT_EQ(expect_bytes(16), sentence("$PMYCMD,1,2"));
+    EXPECT_EQ(expect_bytes(16), with_checksum("$PMYCMD,1,2"));
     // A length beyond the caller's text reads no further than its NUL.
     CMD_SendNMEACommand("$PQ*", 400);
-    EXPECT_EQ(expect_bytes(8), sentence("$PQ"));
+    EXPECT_EQ(expect_bytes(8), with_checksum("$PQ"));
     EXPECT_TRUE(quiet());
 }
 
 TEST_F(Commands, SecondBaudStepOncePerArming) {
-    const std::string second = sentence("$PKVX09,,");
+    const std::string second = with_checksum("$PKVX09,,");
     CMD_Set_BuadRate(8);
     CMD_Clear_NMEA09_2ndCommmand_done();
-    EXPECT_EQ(expect_bytes(16), sentence("$PKVX09,2,8"));
+    EXPECT_EQ(expect_bytes(16), with_checksum("$PKVX09,2,8"));
 
     feed("$PKVX200,9,1*00");
     EXPECT_EQ(expect_bytes(second.size()), second);

@@ -13,8 +13,8 @@
 #include "ephemeris_fixtures.h"
 #include "ephemeris_upload_test.h"
 #include "pty_pair.h"
-#include "system_clock.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -122,7 +122,9 @@ TEST_F(UpdateBETest, SkipsBytesBetweenFramesAndKeepsItsPace) {
     const auto start = Clock::now();
     Bytes sent;
     EXPECT_EQ(upload(broadcast_file("BE\n", kComputerNow, frames), sent), 1);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000 + 4 * 150));
+    using namespace zorvik::ephemeris;
+    EXPECT_GE(Clock::now() - start,
+              std::chrono::milliseconds(kBroadcastFirstPauseMs + 4 * kBroadcastFramePauseMs));
     EXPECT_EQ(sent, concat(frames));
 }
 

@@ -13,8 +13,8 @@
 #include "ephemeris_fixtures.h"
 #include "ephemeris_upload_test.h"
 #include "pty_pair.h"
-#include "system_clock.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 

@@ -30,7 +30,7 @@ TEST(FileArguments, AnythingButARegularFileIsRefusedAtOnce) {
         std::function<int(const char*)> call;
         int refused;
     } functions[] = {
-        {"Xmodem_1K", Xmodem_1K, 512},
+        {"Xmodem_1K", Xmodem_1K, ZORVIK_XMODEM_FILE_CANNOT_OPEN},
         {"UpdateBE", UpdateBE, 0},
         {"UpdateLTE", UpdateLTE, 0},
     };

@@ -18,7 +18,7 @@
 
 #include "ZorvikDll.h"
 #include "pty_pair.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -59,16 +59,6 @@ std::set<std::tuple<std::string, std::string, std::string>> rmc_triples(
         if (f.size() >= 9) out.emplace(f[0], f[2].substr(0, 11), f[8].substr(0, 9));
     }
     return out;
-}
-
-bool checksum_ok(const std::string& s) {
-    const std::size_t star = s.find('*');
-    if (s.empty() || s[0] != '$' || star == std::string::npos || star + 3 != s.size()) return false;
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(s[i]);
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", sum);
-    return s.compare(star + 1, 2, digits) == 0;
 }
 
 TEST(IntakeConcurrency, ParsingSnapshotsAndCommandsInterleaveSafely) {
@@ -140,7 +130,7 @@ TEST(IntakeConcurrency, ParsingSnapshotsAndCommandsInterleaveSafely) {
         const std::size_t e = wire.find("\r\n", b);
         ASSERT_NE(e, std::string::npos) << "a sentence without its line end: " << wire.substr(b);
         const std::string s = wire.substr(b, e - b);
-        EXPECT_TRUE(checksum_ok(s)) << s;
+        EXPECT_TRUE(zorvik::nmea::sentence_checksum_ok(s)) << s;
         ++sentences;
         if (s == "$PKVX09,,*1C") ++second_steps;
         if (s == "$PMYCMD,1,2,3*12") ++commands;

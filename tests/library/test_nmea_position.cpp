@@ -8,7 +8,7 @@
 
 #include "ZorvikDll.h"
 #include "record_helpers.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace {
 

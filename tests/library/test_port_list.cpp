@@ -13,12 +13,11 @@
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "library_lifecycle.h"
 #include "port_registry.h"
 #include "pty_pair.h"
-#include "serial_link.h"
 #include "serial_port.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 

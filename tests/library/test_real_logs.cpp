@@ -14,7 +14,7 @@
 
 #include "ZorvikDll.h"
 #include "jsonl.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -92,10 +92,7 @@ void check_log(const fs::path& nmea, Counts& counts) {
     }
     ASSERT_FALSE(by_line.empty()) << ref;
 
-    {
-        std::lock_guard lock(zorvik::state_mutex());
-        zorvik::state() = ParseNMEAInfo{};
-    }
+    zorvik::testing::reset_record();
     Table table;
     const std::vector<std::string> lines = log_lines(nmea);
     for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -21,9 +21,9 @@
 #include "ZorvikDll.h"
 #include "port_registry.h"
 #include "pty_pair.h"
-#include "serial_link.h"
 #include "serial_port.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -157,8 +157,8 @@ TEST_F(SerialLink, PortHeldByAnotherOpenerCannotBeOpened) {
 }
 
 TEST_F(SerialLink, BacklogAboveThresholdIsDiscardedAtOpenSmallerOneKept) {
-    for (std::size_t backlog :
-         {std::size_t{100}, std::size_t{1024}, std::size_t{1025}, std::size_t{2000}}) {
+    constexpr std::size_t kLimit = zorvik::serial::kDriverQueueLimit;
+    for (std::size_t backlog : {std::size_t{100}, kLimit, kLimit + 1, std::size_t{2000}}) {
         SCOPED_TRACE(backlog);
         pty_.write(std::string(backlog, 'q'));
         // Let the pty move the bytes to the slave's input queue.
@@ -166,7 +166,7 @@ TEST_F(SerialLink, BacklogAboveThresholdIsDiscardedAtOpenSmallerOneKept) {
         const int handle = COM_Open(pty_.slave_path().c_str(), "9600");
         ASSERT_NE(handle, 0);
         const std::size_t waiting = zorvik::serial::queued_input(handle);
-        EXPECT_EQ(waiting, backlog > 1024 ? 0u : backlog);
+        EXPECT_EQ(waiting, backlog > kLimit ? 0u : backlog);
         COM_Close();
         // Empty the queue for the next round.
         const int fd = ::open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

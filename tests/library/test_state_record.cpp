@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "ZorvikDll.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "loader_images.h"
 #include "pty_pair.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -187,14 +187,14 @@ struct FileCase {
 class Xmodem1KFileTest : public XmodemTest, public ::testing::WithParamInterface<FileCase> {};
 
 // Every block of the file as the receiver gets it, EOT with the last block
-// only, 515 once the receiver acknowledges the EOT.
+// only, success once the receiver acknowledges the EOT.
 TEST_P(Xmodem1KFileTest, SendsTheFileInPaddedNumberedBlocks) {
     const FileCase c = GetParam();
     const Bytes data = pattern(c.size, static_cast<std::uint32_t>(c.size));
     const std::string path = write_file(dir, "image.bin", data);
     LoaderPeer peer(pty, ack_all, kAck, c.blocks - 1);
 
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 515);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_OK);
     peer.stop();
 
     const auto blocks = peer.blocks();
@@ -223,8 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Xmodem1KFileTest,
 TEST_F(XmodemTest, EmptyFileSendsNothingAndTakesItsResultFromOnePoll) {
     const std::string path = write_file(dir, "empty.bin", {});
     pty.write("\x06", 1);
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 515);
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 514);  // nobody answers the second time
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_OK);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_NO_ACK);  // nobody answers the second time
     EXPECT_TRUE(pty.read_burst(100, 20).empty());
 }
 
@@ -234,7 +234,7 @@ TEST_F(XmodemTest, BlockNumberWrapsFrom255To0) {
     const std::string path = write_file(dir, "big.bin", data);
     LoaderPeer peer(pty, ack_all, kAck, blocks - 1);
 
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 515);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_OK);
     peer.stop();
     const auto got = peer.blocks();
     ASSERT_EQ(got.size(), blocks);
@@ -257,7 +257,7 @@ struct FailureCase {
 
 class Xmodem1KFailureTest : public XmodemTest, public ::testing::WithParamInterface<FailureCase> {};
 
-// No retries: an unanswered block ends the transfer with 514 after its second,
+// No retries: an unanswered block ends the transfer with "no ACK" after its second,
 // and nothing is sent again.
 TEST_P(Xmodem1KFailureTest, EndsWith514WithoutResending) {
     const FailureCase c = GetParam();
@@ -267,7 +267,7 @@ TEST_P(Xmodem1KFailureTest, EndsWith514WithoutResending) {
         c.size <= 1024 ? 0 : SIZE_MAX);
 
     const auto start = Clock::now();
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 514);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_NO_ACK);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(950));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     peer.stop();
@@ -285,10 +285,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, Xmodem1KFailureTest,
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(XmodemTest, MissingFileIs512AndSendsNothing) {
-    EXPECT_EQ(Xmodem_1K((dir / "absent.bin").c_str()), 512);
-    EXPECT_EQ(Xmodem_1K(dir.path().c_str()), 512);  // a directory is not a file
-    EXPECT_EQ(Xmodem_1K(""), 512);
-    EXPECT_EQ(Xmodem_1K(nullptr), 512);
+    EXPECT_EQ(Xmodem_1K((dir / "absent.bin").c_str()), ZORVIK_XMODEM_FILE_CANNOT_OPEN);
+    EXPECT_EQ(Xmodem_1K(dir.path().c_str()),
+              ZORVIK_XMODEM_FILE_CANNOT_OPEN);  // a directory is not a file
+    EXPECT_EQ(Xmodem_1K(""), ZORVIK_XMODEM_FILE_CANNOT_OPEN);
+    EXPECT_EQ(Xmodem_1K(nullptr), ZORVIK_XMODEM_FILE_CANNOT_OPEN);
     EXPECT_TRUE(pty.read_burst(100, 20).empty());
 }
 
@@ -296,8 +297,8 @@ TEST_F(XmodemTest, ClosedPortIs513AtOnce) {
     const std::string path = write_file(dir, "image.bin", pattern(3000));
     COM_Close();
     const auto start = Clock::now();
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 513);
-    EXPECT_EQ(Xmodem(0), 513);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_WRITE_FAILED);
+    EXPECT_EQ(Xmodem(0), ZORVIK_XMODEM_WRITE_FAILED);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));  // no poll was waited
 }
 
@@ -325,7 +326,7 @@ TEST_F(XmodemTest, ProgressAfterEachAcknowledgedBlock) {
         if (progress().percent_1k != seen.back()) seen.push_back(progress().percent_1k);
     });
     while (!started) std::this_thread::yield();
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 515);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_OK);
     done = true;
     reader.join();
     peer.stop();
@@ -354,7 +355,7 @@ TEST_P(XmodemImageTest, SendsTheSelectedLoaderImageIn128ByteBlocks) {
     ASSERT_EQ(image.size(), c.size);
     LoaderPeer peer(pty, ack_all, kSilent, c.blocks - 1);
 
-    EXPECT_EQ(Xmodem(c.selector), 258);
+    EXPECT_EQ(Xmodem(c.selector), ZORVIK_XMODEM_IMAGE_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     peer.stop();
 
@@ -380,7 +381,7 @@ INSTANTIATE_TEST_SUITE_P(Images, XmodemImageTest,
 TEST_F(XmodemTest, UnacknowledgedImageBlockIs257) {
     LoaderPeer peer(
         pty, [](std::size_t i) { return i < 3 ? kAck : kNak; }, kSilent);
-    EXPECT_EQ(Xmodem(259), 257);
+    EXPECT_EQ(Xmodem(259), ZORVIK_XMODEM_IMAGE_NO_ACK);
     peer.stop();
     EXPECT_EQ(peer.blocks().size(), 4u);
 }

@@ -22,9 +22,9 @@
 #include "ZorvikDll.h"
 #include "port_registry.h"
 #include "receiver_sim.h"
-#include "serial_link.h"
 #include "serial_port.h"
 #include "system_reader.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ TEST(SystemField, FirmwareDownloadWorksAtEveryRateOfTheBaudList) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         ASSERT_NE(COM_Open(sim.device().c_str(), "115200"), 0);
         ASSERT_TRUE(wait_for_nak(3000));
-        EXPECT_EQ(Xmodem_1K(file.c_str()), 515);
+        EXPECT_EQ(Xmodem_1K(file.c_str()), ZORVIK_XMODEM_OK);
         COM_Close();
 
         ASSERT_TRUE(sim.wait_for_report("\"state\":\"done\"", 3000));
@@ -153,7 +153,8 @@ TEST(SystemField, VanishedReceiverIsNoticedWithinASecond) {
             ASSERT_TRUE(wait_for_nak(3000));
             const int result = Xmodem_1K(file.c_str());
             gone = Clock::now();
-            EXPECT_TRUE(result == 513 || result == 514) << result;
+            EXPECT_TRUE(result == ZORVIK_XMODEM_WRITE_FAILED || result == ZORVIK_XMODEM_NO_ACK)
+                << result;
         } else {
             ASSERT_TRUE(rmc_arrives(h, 3000));
             sim.kill9();

@@ -79,7 +79,7 @@ TEST(SystemTransfers, FirmwareFileLandsInTheBootLoaderImage) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         ASSERT_NE(COM_Open(sim.device().c_str(), "115200"), 0);
         ASSERT_TRUE(wait_for_nak(5000));
-        EXPECT_EQ(Xmodem_1K(file.c_str()), 515);
+        EXPECT_EQ(Xmodem_1K(file.c_str()), ZORVIK_XMODEM_OK);
         COM_Close();
 
         ASSERT_TRUE(sim.wait_for_report("\"state\":\"done\"", 3000));
@@ -117,7 +117,7 @@ TEST(SystemTransfers, LoaderThatVanishesFailsTheTransfer) {
     ASSERT_NE(COM_Open(sim.device().c_str(), "115200"), 0);
     ASSERT_TRUE(wait_for_nak(5000));
     const int result = Xmodem_1K(file.c_str());
-    EXPECT_TRUE(result == 513 || result == 514) << result;
+    EXPECT_TRUE(result == ZORVIK_XMODEM_WRITE_FAILED || result == ZORVIK_XMODEM_NO_ACK) << result;
     COM_Close();
     EXPECT_EQ(sim.count_reports("\"event\":\"block\""), 3);
     for (int i = 0; i < 100 && sim.running(); ++i)

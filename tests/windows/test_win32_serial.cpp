@@ -33,6 +33,7 @@
 
 #include "ZorvikDll.h"
 #include "serial_port.h"
+#include "zorvik_testing.h"
 
 namespace {
 
@@ -67,15 +68,7 @@ HANDLE as_handle(int value) {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
 }
 
-// The receiver's sentence ending: "*", the XOR of the characters between the
-// leading '$' and the '*' as two upper-case hex digits, CR LF.
-std::string with_checksum(const std::string& body) {
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < body.size(); ++i) sum ^= static_cast<unsigned char>(body[i]);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum & 0xFF);
-    return body + tail;
-}
+using zorvik::nmea::with_checksum;
 
 Bytes to_bytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
@@ -629,7 +622,7 @@ TEST_F(Win32Serial, Xmodem1KBlocksAndEotGoOutWhole) {
     });
     const int result = Xmodem_1K(path.c_str());
     receiver.join();
-    EXPECT_EQ(result, 515);
+    EXPECT_EQ(result, ZORVIK_XMODEM_OK);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].size(), 1028u);
     EXPECT_EQ(seen[1].size(), 1029u);
@@ -642,10 +635,11 @@ TEST_F(Win32Serial, XmodemWithoutAcknowledgementGivesUp) {
     const std::string path = temp_dir() + "zorvik-xmodem-silent.bin";
     write_file(path, random_bytes(4096, 5));
     const auto start = Clock::now();
-    EXPECT_EQ(Xmodem_1K(path.c_str()), 514);
+    EXPECT_EQ(Xmodem_1K(path.c_str()), ZORVIK_XMODEM_NO_ACK);
     EXPECT_LT(elapsed_ms(start), 10000);
     EXPECT_EQ(peer_->read_until_quiet(200).size(), 1028u) << "no resend";
-    EXPECT_EQ(Xmodem_1K((temp_dir() + "zorvik-no-such-file.bin").c_str()), 512);
+    EXPECT_EQ(Xmodem_1K((temp_dir() + "zorvik-no-such-file.bin").c_str()),
+              ZORVIK_XMODEM_FILE_CANNOT_OPEN);
     DeleteFileA(path.c_str());
 }
 
@@ -669,7 +663,7 @@ TEST(Win32XmodemIndependentReceiver, FilesArriveUnchanged) {
         bool nak = false;
         for (int tries = 0; tries < 30 && !nak; ++tries) nak = PollingXmodem_NAK() == 1;
         ASSERT_TRUE(nak) << "the receiver's NAK";
-        EXPECT_EQ(Xmodem_1K(source.c_str()), 515);
+        EXPECT_EQ(Xmodem_1K(source.c_str()), ZORVIK_XMODEM_OK);
 
         const std::string received = dir + "\\recv_" + std::to_string(i) + ".bin";
         Bytes got;

@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "ZorvikDll.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace zorvik::test {
 
-const Bytes kJunk = {0x00, 0x81, 0x00, 0x41, 0xFF, 0x81};
+const Bytes kJunk = {0x00, vbi::kSync1, 0x00, 0x41, 0xFF, vbi::kSync1};
 
 std::uint32_t file_time(int year, int month, int day, int hour, int minute, int second) {
     using std::chrono::January;
@@ -22,8 +23,8 @@ std::uint32_t file_time(int year, int month, int day, int hour, int minute, int 
 }
 
 Bytes vbi_frame(std::size_t payload, std::uint8_t seed) {
-    Bytes f = {0x81,
-               0xFF,
+    Bytes f = {vbi::kSync1,
+               vbi::kSync2,
                0x10,
                seed,
                static_cast<std::uint8_t>(payload & 0xFF),
@@ -32,7 +33,7 @@ Bytes vbi_frame(std::size_t payload, std::uint8_t seed) {
                0x20};
     for (std::size_t i = 0; i < payload; ++i) {
         auto b = static_cast<std::uint8_t>(seed * 31 + i * 7);
-        f.push_back(b == 0x81 ? 0x80 : b);
+        f.push_back(b == vbi::kSync1 ? 0x80 : b);
     }
     return f;
 }
@@ -94,11 +95,8 @@ void feed_rmc(int year, int month, int day, int hour, int minute, int second) {
     std::snprintf(body, sizeof body,
                   "GPRMC,%02d%02d%02d.000,A,5321.6802,N,00630.3371,W,0.06,31.66,%02d%02d%02d,,,A",
                   hour, minute, second, day, month, year % 100);
-    unsigned sum = 0;
-    for (const char* p = body; *p; ++p) sum ^= static_cast<unsigned char>(*p);
-    char line[160];
-    std::snprintf(line, sizeof line, "$%s*%02X", body, sum);
-    ParseNMEA(line);
+    std::string line = zorvik::nmea::with_checksum(std::string("$") + body, "");
+    ParseNMEA(line.data());
 }
 
 void forget_rmc() {

@@ -13,8 +13,8 @@
 #include "ZorvikDll.h"
 #include "ephemeris_fixtures.h"
 #include "pty_pair.h"
-#include "system_clock.h"
 #include "temp_dir.h"
+#include "zorvik_testing.h"
 
 namespace zorvik::test {
 

@@ -1,20 +1,15 @@
 // Helpers for tests that drive the receiver state record through the intake.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ZorvikDll.h"
-#include "state_record.h"
+#include "zorvik_testing.h"
 
 namespace zorvik::test {
 
-// Puts the library's record back to its all-zero state at load.
-inline void reset_record() {
-    std::lock_guard lock(zorvik::state_mutex());
-    zorvik::state() = ParseNMEAInfo{};
-}
+using zorvik::testing::reset_record;
 
 inline ParseNMEAInfo snapshot() {
     ParseNMEAInfo info;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "ZorvikDll.h"
 #include "zorvik/service/pacing.h"
 
 namespace zorvik::service {
@@ -55,7 +56,7 @@ std::optional<std::string> CheckFlashFile(FlashKind kind, const std::string& pat
 // 0 to 2^31-1 milliseconds. False for anything else.
 bool ParseWaitingTime(std::string_view text, int& out_ms);
 
-// The status line for a result of Xmodem_1K (515 is kUploadOk).
+// The status line for a result of Xmodem_1K (ZORVIK_XMODEM_OK is kUploadOk).
 std::string XmodemResultText(int result);
 
 // How the run closes and opens the port. Empty members mean COM_Close and
@@ -109,7 +110,7 @@ struct FlashResult {
     FlashOutcome outcome = FlashOutcome::Failed;
     std::string message;    // the last status line shown
     int xmodem_result = 0;  // Xmodem_1K's result, 0 when no transfer ran
-    bool Uploaded() const { return xmodem_result == 515; }
+    bool Uploaded() const { return xmodem_result == ZORVIK_XMODEM_OK; }
 };
 
 // Runs the download on the calling thread (blocking, tens of seconds for a
