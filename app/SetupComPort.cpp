@@ -8,6 +8,7 @@
 
 #include "Main.h"
 #include "ZorvikDll.h"
+#include "zorvik/service/baud_rates.h"
 
 TComPortForm* ComPortForm = nullptr;
 
@@ -30,6 +31,12 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
     return box;
 }
 
+QStringList BaudRateItems() {
+    QStringList items;
+    for (const auto& rate : zorvik::service::kBaudRates) items << rate.text;
+    return items;
+}
+
 TComPortForm::TComPortForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
@@ -48,8 +55,7 @@ TComPortForm::TComPortForm(QWidget* parent)
     Label2 = new QLabel("Baud Rate :", this);
     Label2->setObjectName("Label2");
     Label2->setGeometry(24, 56, 80, 21);
-    ComboBox2 =
-        NewEditableCombo(this, "ComboBox2", {"4800", "9600", "19200", "38400", "57600", "115200"});
+    ComboBox2 = NewEditableCombo(this, "ComboBox2", BaudRateItems());
     ComboBox2->setGeometry(112, 54, 129, 24);
     ComboBox2->setCurrentIndex(1);
 

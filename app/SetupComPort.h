@@ -38,3 +38,5 @@ int SelectedIndex(const QComboBox* box);
 void SetComboText(QComboBox* box, const QString& text);
 // A drop-down list whose text the user may type; typed text is never added to the items.
 QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList& items);
+// The receiver's rates as the two rate lists show them, 4800 to 115200.
+QStringList BaudRateItems();
