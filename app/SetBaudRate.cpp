@@ -13,12 +13,8 @@
 TBaudRateForm* BaudRateForm = nullptr;
 
 TBaudRateForm::TBaudRateForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("BaudRateForm");
-    setWindowTitle("Baud Rate Setting");
-    setModal(true);
-    setFixedSize(318, 121);
+    : QDialog(parent, kFixedDialogFlags | Qt::WindowMinimizeButtonHint) {
+    SetUpFixedDialog(this, "BaudRateForm", "Baud Rate Setting", {318, 121});
     move(246, 183);
 
     Label1 = new QLabel("Baud Rate : ", this);

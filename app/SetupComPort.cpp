@@ -31,19 +31,21 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
     return box;
 }
 
+void SetUpFixedDialog(QDialog* dialog, const char* name, const char* caption, QSize size) {
+    dialog->setObjectName(name);
+    dialog->setWindowTitle(caption);
+    dialog->setModal(true);
+    dialog->setFixedSize(size);
+}
+
 QStringList BaudRateItems() {
     QStringList items;
     for (const auto& rate : zorvik::service::kBaudRates) items << rate.text;
     return items;
 }
 
-TComPortForm::TComPortForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("ComPortForm");
-    setWindowTitle("Com-Port Setup");
-    setModal(true);
-    setFixedSize(353, 134);
+TComPortForm::TComPortForm(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+    SetUpFixedDialog(this, "ComPortForm", "Com-Port Setup", {353, 134});
 
     Label1 = new QLabel("COM Port :", this);
     Label1->setObjectName("Label1");
