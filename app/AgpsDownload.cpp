@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QGroupBox>
@@ -89,27 +88,46 @@ AgpsResult DownloadAgpsFile(AgpsKind kind) {
     return result;
 }
 
-EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object_name,
-                                             const char* caption) {
-    dialog->setObjectName(object_name);
-    dialog->setWindowTitle(caption);
-    dialog->setModal(true);
+TEphemerisUploadDialog::TEphemerisUploadDialog(AgpsKind kind, const char* object_name,
+                                               const char* caption, QWidget* parent)
+    : QDialog(parent), kind_(kind) {
+    setObjectName(object_name);
+    setWindowTitle(caption);
+    setModal(true);
 
-    EphemerisDialogControls c{};
-    c.Button1 = new QPushButton("Start", dialog);
-    c.Button1->setObjectName("Button1");
-    c.GroupBox1 = new QGroupBox("Updating Message", dialog);
-    c.GroupBox1->setObjectName("GroupBox1");
-    c.Label1 = new QLabel(c.GroupBox1);
-    c.Label1->setObjectName("Label1");
-    c.Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
-    c.Label1->setMinimumWidth(320);
-    c.Label1->setMinimumHeight(40);
+    Button1 = new QPushButton("Start", this);
+    Button1->setObjectName("Button1");
+    GroupBox1 = new QGroupBox("Updating Message", this);
+    GroupBox1->setObjectName("GroupBox1");
+    Label1 = new QLabel(GroupBox1);
+    Label1->setObjectName("Label1");
+    Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
+    Label1->setMinimumWidth(320);
+    Label1->setMinimumHeight(40);
 
-    auto* group_layout = new QVBoxLayout(c.GroupBox1);
-    group_layout->addWidget(c.Label1);
-    auto* layout = new QVBoxLayout(dialog);
-    layout->addWidget(c.Button1, 0, Qt::AlignLeft);
-    layout->addWidget(c.GroupBox1);
-    return c;
+    auto* group_layout = new QVBoxLayout(GroupBox1);
+    group_layout->addWidget(Label1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Button1, 0, Qt::AlignLeft);
+    layout->addWidget(GroupBox1);
+    connect(Button1, &QPushButton::clicked, this, &TEphemerisUploadDialog::Button1Click);
+}
+
+void TEphemerisUploadDialog::RunFromToolButton() {
+    // A failed download is not reported: the dialog works with whatever file
+    // is present, and an older file survives a failed download untouched.
+    DownloadAgpsFile(kind_);
+    exec();
+    Label1->setText("  ");
+}
+
+void TEphemerisUploadDialog::Button1Click() {
+    // The upload blocks the GUI thread for its whole duration.
+    BusyCursor busy;
+    svc::UploadHooks hooks;
+    hooks.status = [this](const std::string& text) {
+        Label1->setText(QString::fromStdString(text));
+        Label1->repaint();
+    };
+    svc::UploadEphemeris(ServiceKind(kind_), svc::AgpsLocalFileName(ServiceKind(kind_)), hooks);
 }

@@ -1,13 +1,13 @@
-// AgpsDownload: fetching ephemeris files from the A-GPS server into the
-// current directory, shared by the "BE" and "LTE" tools.
+// AgpsDownload: what the "BE" and "LTE" tools share: fetching ephemeris files
+// from the A-GPS server into the current directory, and the upload dialog.
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QtGlobal>
 
 #include "zorvik/service/agps.h"
 
-class QDialog;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -41,12 +41,29 @@ AgpsResult DownloadAgpsFile(AgpsKind kind);
 void SetAgpsHostForTesting(const QString& host);
 void SetAgpsTimeoutForTesting(int timeout_ms);
 
-// The controls the two upload dialogs share: the "Start" button and the
-// "Updating Message" group with its large message line.
-struct EphemerisDialogControls {
-    QPushButton* Button1;
-    QGroupBox* GroupBox1;
-    QLabel* Label1;
+// The upload dialog of the "BE" and "LTE" tools: the "Start" button and the
+// "Updating Message" group with its large message line. The kind picks the
+// file to download and upload; the shared upload procedure holds the two
+// kinds' differences (the pause, and whether the message line changes before
+// or after the receiver is switched back to NMEA input).
+class TEphemerisUploadDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // The main window's tool button: download, then show this dialog.
+    void RunFromToolButton();
+
+    QPushButton* Button1 = nullptr;  // "Start"
+    QGroupBox* GroupBox1 = nullptr;  // "Updating Message"
+    QLabel* Label1 = nullptr;        // the message line
+
+  public slots:
+    // Start: switch the receiver to VBI input, upload the file, switch it back.
+    void Button1Click();
+
+  protected:
+    TEphemerisUploadDialog(AgpsKind kind, const char* object_name, const char* caption,
+                           QWidget* parent);
+
+  private:
+    AgpsKind kind_;
 };
-EphemerisDialogControls BuildEphemerisDialog(QDialog* dialog, const char* object_name,
-                                             const char* caption);

@@ -1,38 +1,6 @@
 #include "BE.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-
-#include "AgpsDownload.h"
-
 TUpdateBEToGPS* UpdateBEToGPS = nullptr;
 
-TUpdateBEToGPS::TUpdateBEToGPS(QWidget* parent) : QDialog(parent) {
-    const EphemerisDialogControls controls =
-        BuildEphemerisDialog(this, "UpdateBEToGPS", "Update BE To GPS");
-    Button1 = controls.Button1;
-    GroupBox1 = controls.GroupBox1;
-    Label1 = controls.Label1;
-    connect(Button1, &QPushButton::clicked, this, &TUpdateBEToGPS::Button1Click);
-}
-
-void TUpdateBEToGPS::RunFromToolButton() {
-    // A failed download is not reported: the dialog works with whatever file
-    // is present, and an older file survives a failed download untouched.
-    DownloadAgpsFile(AgpsKind::BE);
-    exec();
-    Label1->setText("  ");
-}
-
-void TUpdateBEToGPS::Button1Click() {
-    // The upload blocks the GUI thread for its whole duration.
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    zorvik::service::UploadHooks hooks;
-    hooks.status = [this](const std::string& text) {
-        Label1->setText(QString::fromStdString(text));
-        Label1->repaint();
-    };
-    zorvik::service::UploadBE("BE.bin", hooks);
-    QApplication::restoreOverrideCursor();
-}
+TUpdateBEToGPS::TUpdateBEToGPS(QWidget* parent)
+    : TEphemerisUploadDialog(AgpsKind::BE, "UpdateBEToGPS", "Update BE To GPS", parent) {}

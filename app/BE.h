@@ -1,26 +1,12 @@
 // BE: the BE ephemeris tool: download from the A-GPS server and the upload dialog.
 #pragma once
 
-#include <QDialog>
+#include "AgpsDownload.h"
 
-class QGroupBox;
-class QLabel;
-class QPushButton;
-
-class TUpdateBEToGPS : public QDialog {
+class TUpdateBEToGPS : public TEphemerisUploadDialog {
     Q_OBJECT
   public:
     explicit TUpdateBEToGPS(QWidget* parent = nullptr);
-    // The main window's "BE" tool button: download, then show this dialog.
-    void RunFromToolButton();
-
-    QPushButton* Button1 = nullptr;  // "Start"
-    QGroupBox* GroupBox1 = nullptr;  // "Updating Message"
-    QLabel* Label1 = nullptr;        // the message line
-
-  public slots:
-    // Start: switch the receiver to VBI input, upload BE.bin, switch it back.
-    void Button1Click();
 };
 
 extern TUpdateBEToGPS* UpdateBEToGPS;

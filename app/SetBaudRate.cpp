@@ -3,22 +3,18 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <iterator>
 
 #include "Fonts.h"
 #include "Main.h"
 #include "SetupComPort.h"
 #include "ZorvikDll.h"
+#include "zorvik/service/baud_rates.h"
 
 TBaudRateForm* BaudRateForm = nullptr;
 
 TBaudRateForm::TBaudRateForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowMinimizeButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("BaudRateForm");
-    setWindowTitle("Baud Rate Setting");
-    setModal(true);
-    setFixedSize(318, 121);
+    : QDialog(parent, kFixedDialogFlags | Qt::WindowMinimizeButtonHint) {
+    SetUpFixedDialog(this, "BaudRateForm", "Baud Rate Setting", {318, 121});
     move(246, 183);
 
     Label1 = new QLabel("Baud Rate : ", this);
@@ -27,8 +23,7 @@ TBaudRateForm::TBaudRateForm(QWidget* parent)
     Label1->setStyleSheet("color: #000080;");
     Label1->setGeometry(24, 24, 130, 28);
 
-    ComBox1 =
-        NewEditableCombo(this, "ComBox1", {"4800", "9600", "19200", "38400", "57600", "115200"});
+    ComBox1 = NewEditableCombo(this, "ComBox1", BaudRateItems());
     ComBox1->setGeometry(160, 26, 129, 26);
     ComBox1->setCurrentIndex(1);
 
@@ -40,9 +35,9 @@ TBaudRateForm::TBaudRateForm(QWidget* parent)
 }
 
 int TBaudRateForm::RateCode(int index) {
-    static constexpr int kCodes[] = {1, 2, 4, 6, 7, 8};  // 4800 .. 115200
-    if (index < 0 || index >= static_cast<int>(std::size(kCodes))) return 0;
-    return kCodes[index];
+    const auto& rates = zorvik::service::kBaudRates;
+    if (index < 0 || index >= static_cast<int>(rates.size())) return 0;
+    return rates[static_cast<std::size_t>(index)].code;
 }
 
 void TBaudRateForm::Button1Click() {

@@ -9,13 +9,8 @@
 
 TSetNMEA_S* SetNMEA_S = nullptr;
 
-TSetNMEA_S::TSetNMEA_S(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("SetNMEA_S");
-    setWindowTitle("Set NMEA Sentences");
-    setModal(true);
-    setFixedSize(456, 93);
+TSetNMEA_S::TSetNMEA_S(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+    SetUpFixedDialog(this, "SetNMEA_S", "Set NMEA Sentences", {456, 93});
 
     Label1 = new QLabel("NMEA Sentences :", this);
     Label1->setObjectName("Label1");

@@ -8,6 +8,7 @@
 
 #include "Main.h"
 #include "ZorvikDll.h"
+#include "zorvik/service/baud_rates.h"
 
 TComPortForm* ComPortForm = nullptr;
 
@@ -30,13 +31,21 @@ QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList
     return box;
 }
 
-TComPortForm::TComPortForm(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("ComPortForm");
-    setWindowTitle("Com-Port Setup");
-    setModal(true);
-    setFixedSize(353, 134);
+void SetUpFixedDialog(QDialog* dialog, const char* name, const char* caption, QSize size) {
+    dialog->setObjectName(name);
+    dialog->setWindowTitle(caption);
+    dialog->setModal(true);
+    dialog->setFixedSize(size);
+}
+
+QStringList BaudRateItems() {
+    QStringList items;
+    for (const auto& rate : zorvik::service::kBaudRates) items << rate.text;
+    return items;
+}
+
+TComPortForm::TComPortForm(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+    SetUpFixedDialog(this, "ComPortForm", "Com-Port Setup", {353, 134});
 
     Label1 = new QLabel("COM Port :", this);
     Label1->setObjectName("Label1");
@@ -48,8 +57,7 @@ TComPortForm::TComPortForm(QWidget* parent)
     Label2 = new QLabel("Baud Rate :", this);
     Label2->setObjectName("Label2");
     Label2->setGeometry(24, 56, 80, 21);
-    ComboBox2 =
-        NewEditableCombo(this, "ComboBox2", {"4800", "9600", "19200", "38400", "57600", "115200"});
+    ComboBox2 = NewEditableCombo(this, "ComboBox2", BaudRateItems());
     ComboBox2->setGeometry(112, 54, 129, 24);
     ComboBox2->setCurrentIndex(1);
 

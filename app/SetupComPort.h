@@ -36,5 +36,12 @@ extern TComPortForm* ComPortForm;
 int SelectedIndex(const QComboBox* box);
 // Sets an editable box's text, selecting the item with that text if any.
 void SetComboText(QComboBox* box, const QString& text);
+// The fixed-size dialogs' windows: a caption with a close button, no resizing.
+inline constexpr Qt::WindowFlags kFixedDialogFlags =
+    Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+// Names and captions a modal dialog and fixes its size.
+void SetUpFixedDialog(QDialog* dialog, const char* name, const char* caption, QSize size);
 // A drop-down list whose text the user may type; typed text is never added to the items.
 QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList& items);
+// The receiver's rates as the two rate lists show them, 4800 to 115200.
+QStringList BaudRateItems();

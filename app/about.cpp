@@ -7,16 +7,12 @@
 
 #include "Fonts.h"
 #include "Main.h"
+#include "SetupComPort.h"
 
 TAboutBox* AboutBox = nullptr;
 
-TAboutBox::TAboutBox(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName("AboutBox");
-    setWindowTitle("About");
-    setModal(true);
-    setFixedSize(368, 271);
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
+    SetUpFixedDialog(this, "AboutBox", "About", {368, 271});
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");

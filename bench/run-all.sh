@@ -66,96 +66,128 @@ step() {
   fi
 }
 
-targets=(bench_parse_nmea bench_xmodem bench_live_view program_cpu_harness receiver-sim)
+benchmarks=(bench_parse_nmea bench_xmodem bench_live_view program_cpu_harness)
 if ((do_build)); then
   step configure bash -c "cd '$root' && cmake --preset bench -B '$build'"
-  step build cmake --build "$build" -j2 --target "${targets[@]}"
+  step build cmake --build "$build" -j2 --target "${benchmarks[@]}" receiver-sim
 fi
 bin="$build/bench"
-for t in bench_parse_nmea bench_xmodem bench_live_view program_cpu_harness; do
+for t in "${benchmarks[@]}"; do
   [[ -x "$bin/$t" ]] || { echo "run-all.sh: $bin/$t is missing (build the bench preset)" >&2; exit 1; }
 done
 
-# Paths as the table shows them: relative to the checkout when inside it.
-rel() { local p="$1"; echo "${p#"$root"/}"; }
-rbin="$(rel "$bin")"
-
 # ---- Runs -------------------------------------------------------------------
-cmd_cg_epoch="bench/callgrind-parse.sh $rbin/bench_parse_nmea"
-cmd_cg_log="bench/callgrind-parse.sh --log $rbin/bench_parse_nmea"
-cmd_parse="$rbin/bench_parse_nmea --benchmark_filter=BM_Parse --benchmark_min_time=1"
-cmd_xmodem="$rbin/bench_xmodem"
-cmd_live="$rbin/bench_live_view"
-cmd_h115="$rbin/program_cpu_harness --baud 115200 --phases disconnected,streaming,silent --seconds $seconds --minutes $long_minutes"
-cmd_h921="$rbin/program_cpu_harness --baud 921600 --phases streaming --seconds $seconds"
-cmd_busy="$rbin/program_cpu_harness --phases busy-directory --seconds $seconds"
+# Each run keeps the command it ran, as the table shows it (paths relative to
+# the checkout), under its name in `shown`: the table prints what ran. Only
+# the output options that leave the figures in $tmp for this script are not
+# shown; without them the same figures go to the terminal.
+declare -A shown
+record() {
+  local name="$1" word line=""
+  shift
+  for word in "$@"; do
+    word="${word#"$root"/}"
+    [[ "$word" =~ ^[[:alnum:]_./=,:+-]+$ ]] || word="'${word//\'/\'\\\'\'}'"
+    line+="${line:+ }$word"
+  done
+  shown[$name]="$line"
+}
+# run NAME COMMAND...: a run whose figures are read from its log.
+run() { record "$@"; step "$@"; }
+# run_benchmark NAME COMMAND...: a Google Benchmark run; figures in $tmp/NAME.json.
+run_benchmark() {
+  record "$@"
+  step "$@" --benchmark_out="$tmp/$1.json" --benchmark_out_format=json
+}
+# run_program NAME OPTION...: the program harness; figures in $tmp/NAME.json,
+# shown even when the run found a fault such as lost sentences.
+run_program() {
+  local name="$1"
+  shift
+  record "$name" "$bin/program_cpu_harness" "$@"
+  step --keep "$tmp/$name.json" "$name" "$bin/program_cpu_harness" "$@" --json "$tmp/$name.json"
+}
 
-step callgrind-epoch "$root/bench/callgrind-parse.sh" "$bin/bench_parse_nmea"
-step callgrind-log "$root/bench/callgrind-parse.sh" --log "$bin/bench_parse_nmea"
-step parse-ns "$bin/bench_parse_nmea" --benchmark_filter=BM_Parse --benchmark_min_time=1 \
-  --benchmark_out="$tmp/parse.json" --benchmark_out_format=json
-step xmodem "$bin/bench_xmodem" --benchmark_out="$tmp/xmodem.json" --benchmark_out_format=json
-step live-view env QT_QPA_PLATFORM=offscreen "$bin/bench_live_view" \
-  --benchmark_out="$tmp/live.json" --benchmark_out_format=json
-step --keep "$tmp/h115.json" program-115200 "$bin/program_cpu_harness" --baud 115200 --phases disconnected,streaming,silent \
-  --seconds "$seconds" --minutes "$long_minutes" --json "$tmp/h115.json"
-step --keep "$tmp/h921.json" program-921600 "$bin/program_cpu_harness" --baud 921600 --phases streaming \
-  --seconds "$seconds" --json "$tmp/h921.json"
-step --keep "$tmp/busy.json" program-busy-directory "$bin/program_cpu_harness" --phases busy-directory \
-  --seconds "$seconds" --json "$tmp/busy.json"
+run callgrind-epoch "$root/bench/callgrind-parse.sh" "$bin/bench_parse_nmea"
+run callgrind-log "$root/bench/callgrind-parse.sh" --log "$bin/bench_parse_nmea"
+run_benchmark parse "$bin/bench_parse_nmea" --benchmark_filter=BM_Parse --benchmark_min_time=1
+run_benchmark xmodem "$bin/bench_xmodem"
+run_benchmark live env QT_QPA_PLATFORM=offscreen "$bin/bench_live_view"
+run_program h115 --baud 115200 --phases disconnected,streaming,silent \
+  --seconds "$seconds" --minutes "$long_minutes"
+run_program h921 --baud 921600 --phases streaming --seconds "$seconds"
+run_program busy --phases busy-directory --seconds "$seconds"
 
 # ---- Figures ----------------------------------------------------------------
-per_sentence() { sed -n 's/^per sentence: \([0-9]*\)$/\1/p' "$tmp/$1.log"; }
-# jq_num FILE FILTER [DECIMALS]: a number from a JSON file with that many
-# decimals (2 unless given), "n/a" when the run did not report it.
-jq_num() {
+# A figure that cannot be read stops the report at once, with the run's output.
+unreadable() {
+  echo "run-all.sh: no $1 in the output of run '$2':" >&2
+  sed 's/^/    /' "$tmp/$2.log" >&2
+  exit 1
+}
+per_sentence() {
   local v
-  v="$(jq -r "($2) // \"n/a\"" "$1")"
-  if [[ "$v" == n/a ]]; then echo n/a; else LC_ALL=C printf "%.${3:-2}f\n" "$v"; fi
+  v="$(sed -n 's/^per sentence: \([0-9]*\)$/\1/p' "$tmp/$1.log")"
+  [[ "$v" =~ ^[0-9]+$ ]] || unreadable "instructions per sentence" "$1"
+  echo "$v"
+}
+# figure RUN FILTER [DECIMALS]: a number from the run's JSON with that many
+# decimals (2 unless given).
+figure() {
+  local v
+  v="$(jq -r "($2) // empty" "$tmp/$1.json" 2>/dev/null)" || v=""
+  [[ "$v" =~ ^-?[0-9]+(\.[0-9]+)?([eE][-+]?[0-9]+)?$ ]] || unreadable "'$2'" "$1"
+  LC_ALL=C printf "%.${3:-2}f\n" "$v"
+}
+# lossless RUN: the streaming phase's no-loss verdict with its counts.
+lossless() {
+  local v
+  v="$(jq -r '.streaming | select(.sentences != null) | "\(if .lossless then "yes" else "NO" end): \(.sentences) sentences, \(.bad) bad, \(.rmc) RMC, \(.gsv_broken) broken GSV groups"' "$tmp/$1.json" 2>/dev/null)" || v=""
+  [[ -n "$v" ]] || unreadable "no-loss verdict" "$1"
+  echo "$v"
 }
 bm() { echo ".benchmarks[] | select(.name | startswith(\"$1\"))"; }
 
 cg_epoch="$(per_sentence callgrind-epoch)"
 cg_log="$(per_sentence callgrind-log)"
-ns_epoch="$(jq_num "$tmp/parse.json" "$(bm BM_ParseEpoch)[\"ns/sentence\"]" 1)"
-ns_log="$(jq_num "$tmp/parse.json" "$(bm BM_ParseLongLog)[\"ns/sentence\"]" 1)"
+ns_epoch="$(figure parse "$(bm BM_ParseEpoch)[\"ns/sentence\"]" 1)"
+ns_log="$(figure parse "$(bm BM_ParseLongLog)[\"ns/sentence\"]" 1)"
 
 x="$(bm BM_Xmodem1K_Firmware)"
-x_ms="$(jq_num "$tmp/xmodem.json" "$x.engine_ms" 1)"
-x_line="$(jq_num "$tmp/xmodem.json" "$x.line_rate_s" 2)"
-x_vs_line="$(jq_num "$tmp/xmodem.json" "$x.engine_vs_line_pct" 3)"
-x_own_vs_line="$(jq_num "$tmp/xmodem.json" "$x.own_vs_line_pct" 4)"
-x_own_share="$(jq_num "$tmp/xmodem.json" "$x.own_share_pct" 1)"
-x_bps="$(jq_num "$tmp/xmodem.json" "$x.blocks_per_s" 0)"
+x_ms="$(figure xmodem "$x.engine_ms" 1)"
+x_line="$(figure xmodem "$x.line_rate_s" 2)"
+x_vs_line="$(figure xmodem "$x.engine_vs_line_pct" 3)"
+x_own_vs_line="$(figure xmodem "$x.own_vs_line_pct" 4)"
+x_own_share="$(figure xmodem "$x.own_share_pct" 1)"
+x_bps="$(figure xmodem "$x.blocks_per_s" 0)"
 
 # Google Benchmark reports these in microseconds (their Unit).
-tick_full_ms="$(jq_num "$tmp/live.json" "$(bm BM_TickFullTable).real_time / 1000" 3)"
-tick_idle_us="$(jq_num "$tmp/live.json" "$(bm BM_TickWithoutNewData).real_time" 3)"
-chart_ms="$(jq_num "$tmp/live.json" "$(bm BM_RenderChannelChart).real_time / 1000" 3)"
-sky_ms="$(jq_num "$tmp/live.json" "$(bm BM_RenderSkyPlot).real_time / 1000" 3)"
+tick_full_ms="$(figure live "$(bm BM_TickFullTable).real_time / 1000" 3)"
+tick_idle_us="$(figure live "$(bm BM_TickWithoutNewData).real_time" 3)"
+chart_ms="$(figure live "$(bm BM_RenderChannelChart).real_time / 1000" 3)"
+sky_ms="$(figure live "$(bm BM_RenderSkyPlot).real_time / 1000" 3)"
 tick_label="$(jq -r "$(bm BM_TickFullTable).label // \"\"" "$tmp/live.json")"
 lm="$(bm BM_LongRunMemory)"
-live_hwm="$(jq_num "$tmp/live.json" "$lm.hwm_after_kb" 0)"
-live_before="$(jq_num "$tmp/live.json" "$lm.rss_before_kb" 0)"
-live_growth="$(jq_num "$tmp/live.json" "$lm.rss_growth_kb" 0)"
-live_ticks="$(jq_num "$tmp/live.json" "$lm.ticks" 0)"
+live_hwm="$(figure live "$lm.hwm_after_kb" 0)"
+live_before="$(figure live "$lm.rss_before_kb" 0)"
+live_growth="$(figure live "$lm.rss_growth_kb" 0)"
+live_ticks="$(figure live "$lm.ticks" 0)"
 
-h="$tmp/h115.json"
-cpu_disc="$(jq_num "$h" .disconnected.process_pct)"
-cpu_115="$(jq_num "$h" .streaming.process_pct)"
-rd_115="$(jq_num "$h" .streaming.reader_pct 3)"
-cpu_silent="$(jq_num "$h" .silent.process_pct)"
-cpu_busy="$(jq_num "$tmp/busy.json" .busy_directory.process_pct)"
-rd_silent="$(jq_num "$h" .silent.reader_pct 3)"
-loss_115="$(jq -r '.streaming | "\(if .lossless then "yes" else "NO" end): \(.sentences) sentences, \(.bad) bad, \(.rmc) RMC, \(.gsv_broken) broken GSV groups"' "$h")"
-h_hwm="$(jq_num "$h" .vmhwm_kb 0)"
+cpu_disc="$(figure h115 .disconnected.process_pct)"
+cpu_115="$(figure h115 .streaming.process_pct)"
+rd_115="$(figure h115 .streaming.reader_pct 3)"
+cpu_silent="$(figure h115 .silent.process_pct)"
+cpu_busy="$(figure busy .busy_directory.process_pct)"
+rd_silent="$(figure h115 .silent.reader_pct 3)"
+loss_115="$(lossless h115)"
+h_hwm="$(figure h115 .vmhwm_kb 0)"
 # Growth over the last third of the run, past the terminal's first filling.
-h_third="$(jq -r '.streaming.rss_kb_per_second // [0] | .[(length * 2 / 3 | floor)]' "$h")"
-h_end="$(jq_num "$h" .streaming.rss_end_kb 0)"
-h_growth="$(jq -r '.streaming.rss_kb_per_second // [0] | .[-1] - .[(length * 2 / 3 | floor)]' "$h")"
-cpu_921="$(jq_num "$tmp/h921.json" .streaming.process_pct)"
-rd_921="$(jq_num "$tmp/h921.json" .streaming.reader_pct 3)"
-loss_921="$(jq -r '.streaming | "\(if .lossless then "yes" else "NO" end): \(.sentences) sentences, \(.bad) bad, \(.rmc) RMC, \(.gsv_broken) broken GSV groups"' "$tmp/h921.json")"
+h_third="$(figure h115 '.streaming.rss_kb_per_second | .[(length * 2 / 3 | floor)]' 0)"
+h_end="$(figure h115 .streaming.rss_end_kb 0)"
+h_growth="$(figure h115 '.streaming.rss_kb_per_second | .[-1] - .[(length * 2 / 3 | floor)]' 0)"
+cpu_921="$(figure h921 .streaming.process_pct)"
+rd_921="$(figure h921 .streaming.reader_pct 3)"
+loss_921="$(lossless h921)"
 long_s=$((long_minutes * 60))
 
 # Growth beyond allocator and glyph-cache noise: more than 256 kB.
@@ -167,33 +199,33 @@ table() {
   echo "| Figure | Value | Unit | Command |"
   echo "|---|---:|---|---|"
   row() { printf '| %s | %s | %s | `%s` |\n' "$1" "$2" "$3" "$4"; }
-  row "Parser, fixed epoch (RMC, GGA, GSA, 3 GSV): instructions" "$cg_epoch" "instructions per sentence" "$cmd_cg_epoch"
-  row "Parser, long real log: instructions" "$cg_log" "instructions per sentence" "$cmd_cg_log"
-  row "Parser, fixed epoch: time" "$ns_epoch" "ns per sentence" "$cmd_parse"
-  row "Parser, long real log: time" "$ns_log" "ns per sentence" "$cmd_parse"
-  row "Reader thread, streaming at 115,200 baud" "$rd_115" "% of one core" "$cmd_h115"
-  row "Whole program, streaming at 115,200 baud" "$cpu_115" "% of one core" "$cmd_h115"
-  row "Reader thread, streaming at 921,600 baud" "$rd_921" "% of one core" "$cmd_h921"
-  row "Whole program, streaming at 921,600 baud" "$cpu_921" "% of one core" "$cmd_h921"
-  row "No loss at 115,200 over $long_s s" "$loss_115" "" "$cmd_h115"
-  row "No loss at 921,600 over $seconds s" "$loss_921" "" "$cmd_h921"
-  row "Reader thread, connected, receiver silent" "$rd_silent" "% of one core" "$cmd_h115"
-  row "Whole program, connected, receiver silent" "$cpu_silent" "% of one core" "$cmd_h115"
-  row "Whole program, disconnected" "$cpu_disc" "% of one core" "$cmd_h115"
-  row "Whole program, disconnected, in a busy directory (3,000 files, 100 created and deleted a second)" "$cpu_busy" "% of one core" "$cmd_busy"
-  row "XMODEM-1K, 491,520 bytes (480 blocks) over a pty: transfer" "$x_ms" "ms" "$cmd_xmodem"
-  row "XMODEM-1K: transfer against the line-rate minimum ($x_line s at 115,200)" "$x_vs_line" "% of the line-rate minimum" "$cmd_xmodem"
-  row "XMODEM-1K: engine's own work (transfer less port I/O) against the line-rate minimum" "$x_own_vs_line" "% of the line-rate minimum" "$cmd_xmodem"
-  row "XMODEM-1K: engine's own work within the transfer" "$x_own_share" "% of the transfer" "$cmd_xmodem"
-  row "XMODEM-1K: blocks" "$x_bps" "blocks per second" "$cmd_xmodem"
-  row "GUI tick, full channel table, both drawings ($tick_label)" "$tick_full_ms" "ms per tick" "$cmd_live"
-  row "GUI tick, no new data" "$tick_idle_us" "µs per tick" "$cmd_live"
-  row "Channel chart drawing alone" "$chart_ms" "ms" "$cmd_live"
-  row "Sky plot drawing alone" "$sky_ms" "ms" "$cmd_live"
-  row "Live view, $live_ticks ticks from real logs: peak memory (VmHWM)" "$live_hwm" "kB" "$cmd_live"
-  row "Live view, $live_ticks ticks: resident size after warm-up $live_before kB, $(grew "$live_growth")" "$per_tick_bytes" "bytes per tick" "$cmd_live"
-  row "Program streaming at 115,200 for $long_s s: peak memory (VmHWM)" "$h_hwm" "kB" "$cmd_h115"
-  row "Program streaming: resident size $h_third kB at two thirds, $h_end kB at the end, $(grew "$h_growth")" "$h_growth" "kB over the last third" "$cmd_h115"
+  row "Parser, fixed epoch (RMC, GGA, GSA, 3 GSV): instructions" "$cg_epoch" "instructions per sentence" "${shown[callgrind-epoch]}"
+  row "Parser, long real log: instructions" "$cg_log" "instructions per sentence" "${shown[callgrind-log]}"
+  row "Parser, fixed epoch: time" "$ns_epoch" "ns per sentence" "${shown[parse]}"
+  row "Parser, long real log: time" "$ns_log" "ns per sentence" "${shown[parse]}"
+  row "Reader thread, streaming at 115,200 baud" "$rd_115" "% of one core" "${shown[h115]}"
+  row "Whole program, streaming at 115,200 baud" "$cpu_115" "% of one core" "${shown[h115]}"
+  row "Reader thread, streaming at 921,600 baud" "$rd_921" "% of one core" "${shown[h921]}"
+  row "Whole program, streaming at 921,600 baud" "$cpu_921" "% of one core" "${shown[h921]}"
+  row "No loss at 115,200 over $long_s s" "$loss_115" "" "${shown[h115]}"
+  row "No loss at 921,600 over $seconds s" "$loss_921" "" "${shown[h921]}"
+  row "Reader thread, connected, receiver silent" "$rd_silent" "% of one core" "${shown[h115]}"
+  row "Whole program, connected, receiver silent" "$cpu_silent" "% of one core" "${shown[h115]}"
+  row "Whole program, disconnected" "$cpu_disc" "% of one core" "${shown[h115]}"
+  row "Whole program, disconnected, in a busy directory (3,000 files, 100 created and deleted a second)" "$cpu_busy" "% of one core" "${shown[busy]}"
+  row "XMODEM-1K, 491,520 bytes (480 blocks) over a pty: transfer" "$x_ms" "ms" "${shown[xmodem]}"
+  row "XMODEM-1K: transfer against the line-rate minimum ($x_line s at 115,200)" "$x_vs_line" "% of the line-rate minimum" "${shown[xmodem]}"
+  row "XMODEM-1K: engine's own work (transfer less port I/O) against the line-rate minimum" "$x_own_vs_line" "% of the line-rate minimum" "${shown[xmodem]}"
+  row "XMODEM-1K: engine's own work within the transfer" "$x_own_share" "% of the transfer" "${shown[xmodem]}"
+  row "XMODEM-1K: blocks" "$x_bps" "blocks per second" "${shown[xmodem]}"
+  row "GUI tick, full channel table, both drawings ($tick_label)" "$tick_full_ms" "ms per tick" "${shown[live]}"
+  row "GUI tick, no new data" "$tick_idle_us" "µs per tick" "${shown[live]}"
+  row "Channel chart drawing alone" "$chart_ms" "ms" "${shown[live]}"
+  row "Sky plot drawing alone" "$sky_ms" "ms" "${shown[live]}"
+  row "Live view, $live_ticks ticks from real logs: peak memory (VmHWM)" "$live_hwm" "kB" "${shown[live]}"
+  row "Live view, $live_ticks ticks: resident size after warm-up $live_before kB, $(grew "$live_growth")" "$per_tick_bytes" "bytes per tick" "${shown[live]}"
+  row "Program streaming at 115,200 for $long_s s: peak memory (VmHWM)" "$h_hwm" "kB" "${shown[h115]}"
+  row "Program streaming: resident size $h_third kB at two thirds, $h_end kB at the end, $(grew "$h_growth")" "$h_growth" "kB over the last third" "${shown[h115]}"
 }
 
 machine() {

@@ -2,13 +2,13 @@
 // write a command sentence through the library and, where the receiver
 // answers, wait for its answer in the state record.
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <iostream>
 
 #include "Commands.h"
 #include "DisplayFormats.h"
 #include "ReceiverLink.h"
+#include "zorvik/service/baud_rates.h"
 
 namespace cli {
 
@@ -33,14 +33,6 @@ constexpr std::size_t kMaxCommandText = 78;
 
 constexpr const char* kCommandLineWarning = "Please key in '$.......,*'";
 constexpr const char* kSvIdWarning = "Please key-in correct SV Id!";
-
-struct Rate {
-    const char* text;
-    int code;
-};
-// The rates of the baud-rate dialog and their command codes.
-constexpr std::array<Rate, 6> kRates{
-    {{"4800", 1}, {"9600", 2}, {"19200", 4}, {"38400", 6}, {"57600", 7}, {"115200", 8}}};
 
 // The sentence dialog's list; the position is the command's sentence number.
 const std::vector<std::string> kSentenceNames{"RMC", "GGA", "GLL", "GSA",
@@ -98,7 +90,7 @@ bool ChecksumMatches(std::string_view text) {
 }
 
 int RateCode(const std::string& rate) {
-    for (const Rate& r : kRates)
+    for (const auto& r : zorvik::service::kBaudRates)
         if (rate == r.text) return r.code;
     throw Failure("Unknown baud rate " + rate);
 }
@@ -133,7 +125,7 @@ SentenceSetting ParseSentenceSetting(const std::string& setting) {
 const std::vector<std::string>& BaudRates() {
     static const std::vector<std::string> rates = [] {
         std::vector<std::string> list;
-        for (const Rate& r : kRates) list.emplace_back(r.text);
+        for (const auto& r : zorvik::service::kBaudRates) list.emplace_back(r.text);
         return list;
     }();
     return rates;
