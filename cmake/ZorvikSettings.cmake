@@ -5,6 +5,10 @@ add_library(zorvik_settings INTERFACE)
 add_library(Zorvik::settings ALIAS zorvik_settings)
 # The version the programs show is the project's, defined here only.
 target_compile_definitions(zorvik_settings INTERFACE ZORVIK_VERSION="${PROJECT_VERSION}")
+# Our Windows code wants the lean <windows.h>, without the min/max macros.
+if(WIN32)
+  target_compile_definitions(zorvik_settings INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
 if(MSVC)
   target_compile_options(zorvik_settings INTERFACE /W4)
   if(ZORVIK_WERROR)

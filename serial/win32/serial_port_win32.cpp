@@ -2,12 +2,6 @@
 // (non-overlapped) handle per port, read time-outs by COMMTIMEOUTS, line
 // settings by a mode string through BuildCommDCBA, and the port list from
 // the registry's SERIALCOMM key.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

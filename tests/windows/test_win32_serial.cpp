@@ -4,12 +4,6 @@
 // ZORVIK_TEST_PORT and ZORVIK_PEER_PORT. The library opens the first through
 // its exports, as the program does; the test plays the receiver on the other
 // with raw Win32 calls.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>
