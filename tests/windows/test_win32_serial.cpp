@@ -27,7 +27,6 @@
 
 #include "ZorvikDll.h"
 #include "serial_port.h"
-#include "zorvik_testing.h"
 
 namespace {
 
@@ -62,7 +61,15 @@ HANDLE as_handle(int value) {
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value));
 }
 
-using zorvik::nmea::with_checksum;
+// The receiver's sentence ending: "*", the XOR of the characters between the
+// leading '$' and the '*' as two upper-case hex digits, CR LF.
+std::string with_checksum(const std::string& body) {
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < body.size(); ++i) sum ^= static_cast<unsigned char>(body[i]);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum & 0xFF);
+    return body + tail;
+}
 
 Bytes to_bytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
