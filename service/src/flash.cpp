@@ -136,7 +136,13 @@ class FlashRun {
         Status(XmodemResultText(result_.xmodem_result));
         if (Stopped()) return Cancelled();
 
-        // Step 12: back to the NMEA rate.
+        // Step 12: back to the NMEA rate. A device that vanished during the
+        // transfer is not reopened: its name may already lead to another
+        // program's terminal (a recycled pseudo-terminal number).
+        if (GetComPort_connected_Status() == 0) {
+            Close();
+            return Fail(flash_text::kCannotOpen);
+        }
         if (!Reopen(request_.nmea_baud)) {
             return stopped_ ? Cancelled() : Fail(flash_text::kCannotOpen);
         }
