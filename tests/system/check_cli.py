@@ -74,7 +74,7 @@ class Commands(unittest.TestCase):
     def test_commands(self):
         dev = self.sim.device
         cases = [
-            # args, exit status, pattern on stdout (0) or stderr (1, 2), command the receiver got
+            # args, exit status, pattern on stdout (0) or stderr (1, 2), last command the receiver got
             (["version"], 0, r"F/W Ver: 1\.5\nKernel Ver: 2\.3\nFSA Ver: 1\.08", "$PKVX14,8*"),
             (["version", "--customer"], 0, r"Customer FW Version : CLI-CHECK", "$PKVX28,00*"),
             (["send", "PKVX14,8", "--wait", "2"], 0, r"(?m)^\$PKVX100,.*\*[0-9A-F]{2}$", "$PKVX14,8*04"),
@@ -82,7 +82,7 @@ class Commands(unittest.TestCase):
             (["send", "$PKVX*14,8"], 1, r"^zorvik: Please key in '\$\.\.\.\.\.\.\.,\*'", None),
             (["send", "$PKVX14\r\n$PKVX02,5C"], 1, r"Please key in", None),
             (["sentences", "GSV=off", "gll=on"], 0, r"GSV off\nGLL on", "$PKVX12,2,4,*"),
-            (["sentences", "GSV=on", "GLL=off"], 0, r"GSV on", "$PKVX12,4,4,*"),
+            (["sentences", "GSV=on", "GLL=off"], 0, r"GSV on\nGLL off", "$PKVX12,2,0,*"),
             (["sentences", "FOO=on"], 2, r"Not a sentence setting: FOO=on", None),
             (["sentences", "GGA=maybe"], 2, r"GGA=maybe", None),
             (["single-channel", "06"], 0, r"SV 06", "$PKVX08,06*"),
