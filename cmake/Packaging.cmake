@@ -43,6 +43,11 @@ if(UNIX AND NOT APPLE)
 endif()
 
 if(ZORVIK_DEBIAN_FILES)
+  # The version is the project's; the changelog's latest entry must name it.
+  file(STRINGS ${zorvik_packaging_dir}/changelog latest_entry LIMIT_COUNT 1)
+  if(NOT latest_entry MATCHES "^${ZORVIK_RUNTIME_PACKAGE} \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog: the latest entry is not version ${PROJECT_VERSION}")
+  endif()
   zorvik_gzip(${zorvik_packaging_dir}/changelog ${zorvik_packaging_out}/changelog.gz)
   foreach(pair "runtime;${ZORVIK_RUNTIME_PACKAGE}" "dev;${ZORVIK_DEV_PACKAGE}")
     list(GET pair 0 component)
@@ -65,7 +70,10 @@ if(ZORVIK_BUILD_APP AND ZORVIK_DEBIAN_FILES)
   file(CREATE_LINK DLL_Zorvik_V103 ${zorvik_packaging_out}/zorvik-gui SYMBOLIC)
   install(FILES ${zorvik_packaging_out}/zorvik-gui
           DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-  zorvik_install_man_page(${zorvik_packaging_dir}/DLL_Zorvik_V103.1 runtime zorvik-gui)
+  # The page's header carries the project's version.
+  configure_file(${zorvik_packaging_dir}/DLL_Zorvik_V103.1.in ${zorvik_packaging_out}/DLL_Zorvik_V103.1
+                 @ONLY)
+  zorvik_install_man_page(${zorvik_packaging_out}/DLL_Zorvik_V103.1 runtime zorvik-gui)
   install(FILES ${zorvik_packaging_dir}/zorvik.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT runtime)
   install(FILES ${zorvik_packaging_dir}/zorvik.svg

@@ -116,7 +116,7 @@ click_in() {
   sleep 0.3
 }
 
-main="$(window_of 'DLL Zorvik V1.0.3')"
+main="$(window_of 'DLL Zorvik V[0-9.]*')"
 sleep 1
 # Mode -> Setup COM Port (menu bar at the window's top, the item under it).
 click_in "$main" 60 8

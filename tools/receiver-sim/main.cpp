@@ -81,15 +81,8 @@ int serve(sim::Receiver& receiver, sim::Port& port, const sim::Options& options,
 
 int main(int argc, char** argv) {
     sim::Options options;
+    if (const int status = sim::parse_options(argc, argv, options); status >= 0) return status;
     std::string error;
-    if (!sim::parse_options(argc, argv, options, error)) {
-        if (error.empty()) {
-            std::fputs(sim::usage().c_str(), stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "receiver-sim: %s\n%s", error.c_str(), sim::usage().c_str());
-        return 2;
-    }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     install_signal_handlers();
     const pid_t parent = getppid();

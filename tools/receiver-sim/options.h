@@ -38,9 +38,8 @@ struct Options {
     bool replay_loop = false;      // start the recording again at its end
 };
 
-// Parses argv; on error or --help returns false with a message in error
-// (empty for --help, whose text is usage()).
-bool parse_options(int argc, char** argv, Options& out, std::string& error);
-std::string usage();
+// Parses argv into out. Returns -1 to go on, or the status to exit with once
+// help has been printed (0) or a wrong command line explained (2).
+int parse_options(int argc, char** argv, Options& out);
 
 }  // namespace sim
