@@ -35,6 +35,7 @@
 #include "receiver_sim.h"
 #include "shell_support.h"
 
+using zorvik::apptest::ImagePattern;
 using zorvik::apptest::ModalWatcher;
 using zorvik::apptest::PtyPeer;
 
@@ -93,16 +94,6 @@ void Connect(const ReceiverSim& sim, const QString& rate) {
     BaudRateText = rate;
     SetComboText(ComPortForm->ComboBox2, rate);
     MainForm->ToolButton1Click();
-}
-
-QByteArray Pattern(qsizetype size) {
-    QByteArray data(size, '\0');
-    quint32 x = 0x9e3779b9u;
-    for (qsizetype i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        data[i] = static_cast<char>(x >> 24);
-    }
-    return data;
 }
 
 // Starts an FSA download (the smallest image) from the firmware dialog.
@@ -204,7 +195,7 @@ class TestFieldLink : public QObject {
         auto sim = StartSim(rate);
         Connect(*sim, rate);
         QVERIFY(ReceivesSentences());
-        const QByteArray image = Pattern(8192);
+        const QByteArray image = ImagePattern(8192);
         QFile file("fsa.bin");
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
         file.close();
@@ -275,7 +266,7 @@ class TestFieldLink : public QObject {
         if (mid_transfer) {
             QFile file("fsa.bin");
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(Pattern(8192));
+            file.write(ImagePattern(8192));
             file.close();
             StartFsaDownload(QDir::current().absoluteFilePath("fsa.bin"));
             // The simulator ends itself after the third block.

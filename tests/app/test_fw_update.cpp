@@ -28,6 +28,9 @@
 #include "Main.h"
 #include "ZorvikDll.h"
 #include "receiver_sim.h"
+#include "shell_support.h"
+
+using zorvik::apptest::ImagePattern;
 
 namespace {
 
@@ -67,16 +70,6 @@ class MessageBoxAnswerer : public QObject {
     QList<Seen> seen_;
     QList<QPointer<QMessageBox>> handled_;
 };
-
-QByteArray Pattern(qint64 size) {
-    QByteArray data(size, '\0');
-    quint32 x = 0x12345678u;
-    for (qint64 i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        data[i] = static_cast<char>(x >> 24);
-    }
-    return data;
-}
 
 QString WriteFile(const QString& name, const QByteArray& data) {
     QFile f(name);
@@ -208,7 +201,7 @@ class TestFWUpdate : public QObject {
                                   f->RadioButton4};
         QLineEdit* edits[] = {f->Edit3, f->Edit1, f->Edit2, f->Edit5};
         QString file;
-        if (size >= 0) file = WriteFile(QString("kind%1.bin").arg(kind), Pattern(size));
+        if (size >= 0) file = WriteFile(QString("kind%1.bin").arg(kind), ImagePattern(size));
         if (size == -2) file = QDir::current().absoluteFilePath("no-such-file.bin");
         if (size == -3) file = QDir::currentPath();
         if (size == -4) {
@@ -269,7 +262,7 @@ class TestFWUpdate : public QObject {
         StartSim();
         auto* f = form();
         f->Edit4->setText("5 s");
-        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", Pattern(8192)));
+        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", ImagePattern(8192)));
         QVERIFY(WaitRunEnd(8000));
         QCOMPARE(f->Label1->text(), QString(fwstatus::kBadWaitingTime));
         QVERIFY(!f->Edit4->isReadOnly());
@@ -283,7 +276,7 @@ class TestFWUpdate : public QObject {
         StartSim();
         auto* f = form();
         // Not a multiple of 1024, so the last block is padded.
-        const QByteArray image = Pattern(481280 + 700);
+        const QByteArray image = ImagePattern(481280 + 700);
         const QString file = WriteFile("firmware.bin", image);
         Start(f->RadioButton1, f->Edit3, file);
         QVERIFY(f->Worker());
@@ -327,7 +320,7 @@ class TestFWUpdate : public QObject {
         StartSim({"--fault", "no-nak"});
         auto* f = form();
         f->Edit4->setText("1500");
-        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", Pattern(8192)));
+        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", ImagePattern(8192)));
         QVERIFY(WaitStatus("Flash is being erased...", 5000));
         QElapsedTimer clock;
         clock.start();
@@ -342,7 +335,7 @@ class TestFWUpdate : public QObject {
     void receiverVanishesMidTransfer() {
         StartSim({"--fault", "vanish-after-blocks=5"});
         auto* f = form();
-        Start(f->RadioButton2, f->Edit1, WriteFile("kernel.bin", Pattern(16384)));
+        Start(f->RadioButton2, f->Edit1, WriteFile("kernel.bin", ImagePattern(16384)));
         QVERIFY(WaitRunEnd(60000));
         QVERIFY(statuses_.contains("File is being transferred..."));
         bool reported = false;
@@ -367,7 +360,7 @@ class TestFWUpdate : public QObject {
         StartSim({"--fault", "no-nak"});
         auto* f = form();
         f->Edit4->setText("3000");
-        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", Pattern(8192)));
+        Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", ImagePattern(8192)));
         QVERIFY(WaitStatus("Flash is being erased...", 5000));
         auto& answerer = *boxes_;
         answerer.SetAnswer(QMessageBox::Cancel);
@@ -395,7 +388,7 @@ class TestFWUpdate : public QObject {
         auto* f = form();
         if (during_transfer) {
             StartSim();
-            Start(f->RadioButton4, f->Edit5, WriteFile("all.bin", Pattern(524288)));
+            Start(f->RadioButton4, f->Edit5, WriteFile("all.bin", ImagePattern(524288)));
             QVERIFY(QTest::qWaitFor([] { return download_running.load() == 1; }, 1000));
             // Close is pressed as soon as the transfer begins; whether the
             // transfer or the reopen after it is running then, Close must wait.
@@ -403,7 +396,7 @@ class TestFWUpdate : public QObject {
         } else {
             StartSim({"--fault", "no-nak"});
             f->Edit4->setText("60000");
-            Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", Pattern(8192)));
+            Start(f->RadioButton3, f->Edit2, WriteFile("fsa.bin", ImagePattern(8192)));
             QVERIFY(WaitStatus("Flash is being erased...", 5000));
         }
         QPointer<FWUpdateThread> worker = f->Worker();
@@ -439,7 +432,7 @@ class TestFWUpdate : public QObject {
 
     void browseKeepsHeldNameOnCancel() {
         auto* f = form();
-        const QString file = WriteFile("picked.bin", Pattern(16));
+        const QString file = WriteFile("picked.bin", ImagePattern(16));
         int round = 0;
         QTimer picker;
         connect(&picker, &QTimer::timeout, this, [&] {

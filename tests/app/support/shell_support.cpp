@@ -172,4 +172,14 @@ std::string Sentence(const std::string& body) {
     return "$" + body + tail;
 }
 
+QByteArray ImagePattern(qsizetype size) {
+    QByteArray data(size, '\0');
+    quint32 x = 0x9e3779b9u;
+    for (qsizetype i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        data[i] = static_cast<char>(x >> 24);
+    }
+    return data;
+}
+
 }  // namespace zorvik::apptest

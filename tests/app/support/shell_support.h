@@ -3,6 +3,7 @@
 // one-time creation of the program's windows.
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -77,5 +78,9 @@ void ResetProgramState();
 
 // A full sentence with its checksum and CR LF, for a body such as "GPRMC,...".
 std::string Sentence(const std::string& body);
+
+// Bytes of a firmware image for a download: a fixed pseudo-random pattern, so
+// that a shifted, lost or repeated block shows in a comparison.
+QByteArray ImagePattern(qsizetype size);
 
 }  // namespace zorvik::apptest
