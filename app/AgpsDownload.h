@@ -18,7 +18,6 @@ enum class AgpsKind { BE, LTE };
 using AgpsResult = zorvik::service::AgpsResult;
 inline constexpr qint64 kBEFileLimit = static_cast<qint64>(zorvik::service::kBEFileLimit);
 inline constexpr qint64 kLTEFileLimit = static_cast<qint64>(zorvik::service::kLTEFileLimit);
-inline constexpr int kAgpsDownloadTimeoutMs = zorvik::service::kAgpsDownloadTimeoutMs;
 
 // Scheme, host and port of the A-GPS server (a build setting).
 QString AgpsHost();

@@ -33,12 +33,6 @@ namespace DisplayFormats {
 
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // Significant decimal digits of |value| (no leading zero) and the decimal
 // exponent of the first one: value = d0.d1d2... x 10^exponent.
 struct Decimal {
@@ -84,6 +78,12 @@ std::string NonFinite(double value) {
 }  // namespace
 
 const char* const kPlainCaption = "Main Window   ";
+
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
 
 std::string_view FieldText(const char* field, std::size_t size) {
     if (field == nullptr) return {};
@@ -270,7 +270,7 @@ std::string LongitudeDegreesText(const Dms& dms) {
 }
 
 std::string SpeedText(std::string_view knots) {
-    return "  " + OneDecimalText(number(knots) * 1.852);
+    return "  " + OneDecimalText(number(knots) * kKmhPerKnot);
 }
 
 std::string CourseText(std::string_view course) {

@@ -13,6 +13,12 @@ std::string TwoDigitText(long long n);
 
 namespace DisplayFormats {
 
+// Speed over ground comes in knots and is shown in km/h.
+inline constexpr double kKmhPerKnot = 1.852;
+
+// The text without leading and trailing blanks (spaces, tabs).
+std::string_view Trimmed(std::string_view text);
+
 // The text of a fixed-size record field: up to its first NUL, never past
 // its end (a field that the sender filled completely has no NUL).
 std::string_view FieldText(const char* field, std::size_t size);

@@ -20,16 +20,7 @@ struct FWRunParams {
 };
 
 // Status line texts of a run (the shared procedure's own).
-namespace fwstatus {
-namespace text = zorvik::service::flash_text;
-inline constexpr const char* kCannotOpen = text::kCannotOpen;
-inline constexpr const char* kStarting = text::kStarting;
-inline constexpr const char* kErasing = text::kErasing;
-inline constexpr const char* kNakTimeout = text::kNakTimeout;
-inline constexpr const char* kTransferring = text::kTransferring;
-inline constexpr const char* kUploadOk = text::kUploadOk;
-inline constexpr const char* kBadWaitingTime = text::kBadWaitingTime;
-}  // namespace fwstatus
+namespace fwstatus = zorvik::service::flash_text;
 
 // The status line for a result of Xmodem_1K.
 QString XmodemResultText(int result);

@@ -238,7 +238,7 @@ void TFWUpdateForm::Button2Click() {
     // device would block the dialog for good.
     const qint64 size = ReadableRegularFileSize(fw_file_name);
     if (size < 0) {
-        ShowMessageBox(this, "File is not selected!(NG)", "Warning");
+        ShowMessageBox(this, fwstatus::kFileNotSelected, "Warning");
         EnableButtons();
         return;
     }
@@ -278,7 +278,7 @@ void TFWUpdateForm::Button1Click() {
         done(QDialog::Rejected);
         return;
     }
-    const auto answer = ShowMessageBox(this, "Flash would be damaged! Are you sure?", "Warning",
+    const auto answer = ShowMessageBox(this, fwstatus::kCloseWarning, "Warning",
                                        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
 

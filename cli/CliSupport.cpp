@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "DisplayFormats.h"
+
 namespace cli {
 
 namespace {
@@ -65,9 +67,7 @@ int InterruptCount() {
 }
 
 std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+    return std::string(DisplayFormats::Trimmed(text));
 }
 
 bool StdoutIsTerminal() {

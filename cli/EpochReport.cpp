@@ -1,6 +1,7 @@
 #include "EpochReport.h"
 
 #include <cmath>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 
@@ -14,8 +15,7 @@ namespace {
 using DisplayFormats::FieldText;
 using DisplayFormats::number;
 
-constexpr double kKmhPerKnot = 1.852;
-constexpr int kChannels = 12;
+using DisplayFormats::kKmhPerKnot;
 constexpr const char* kDegreeSign = "\u00b0";
 
 // The receiver has a fix when RMC says so and GSA does not say "no fix".
@@ -112,7 +112,7 @@ const char* ChannelStatusName(int status) {
 
 nlohmann::ordered_json SatellitesJson(const ParseNMEAInfo& info) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (int c = 0; c < kChannels; ++c) {
+    for (std::size_t c = 0; c < std::size(info.sv_prn); ++c) {
         if (info.sv_prn[c] == 0) continue;
         list.push_back({{"prn", info.sv_prn[c]},
                         {"elevation", info.sv_elevation[c]},

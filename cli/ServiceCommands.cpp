@@ -2,7 +2,6 @@
 // same service procedures the program's dialogs run.
 #include <filesystem>
 #include <iostream>
-#include <regex>
 
 #include "Commands.h"
 #include "Progress.h"
@@ -36,10 +35,8 @@ const std::vector<std::string>& FlashKindNames() {
 }
 
 std::string CheckAgpsHost(const std::string& host) {
-    static const std::regex kSchemeHostPort(R"(https?://[^/?#\s]+/?)");
-    return std::regex_match(host, kSchemeHostPort)
-               ? std::string()
-               : "scheme, host and port only, e.g. http://127.0.0.1:8089";
+    return service::IsAgpsHost(host) ? std::string()
+                                     : "scheme, host and port only, e.g. http://127.0.0.1:8089";
 }
 
 void RunFlash(const Session& session, const FlashOptions& options) {

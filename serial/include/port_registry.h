@@ -23,6 +23,10 @@ bool registry_dir_trusted(const std::string& dir);
 // when it cannot be created or is not trusted.
 bool prepare_registry_dir(const std::string& dir, std::string& error);
 
+// A port name as the port list shows it and a registry holds it: printable
+// ASCII without blanks or '/', and not hidden (no leading '.').
+bool valid_port_name(const std::string& name);
+
 // True when dir/name is a link the user owns whose target still exists.
 bool registered_port_live(const std::string& dir, const std::string& name);
 

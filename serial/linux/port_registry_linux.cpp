@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,14 @@ bool prepare_registry_dir(const std::string& dir, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool valid_port_name(const std::string& name) {
+    if (name.empty() || name[0] == '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7f && c != '/';
+    });
 }
 
 bool registered_port_live(const std::string& dir, const std::string& name) {

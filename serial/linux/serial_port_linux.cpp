@@ -65,15 +65,6 @@ std::optional<unsigned long> com_number(const std::string& name) {
     return n;
 }
 
-// A name as the port list shows it: printable, no separators, not hidden.
-bool listable_name(const std::string& name) {
-    if (name.empty() || name[0] == '.') return false;
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u > 0x20 && u < 0x7f && c != '/';
-    });
-}
-
 // Natural order: runs of digits compare by value, so COM2 comes before COM10
 // and ttyS9 before ttyS10; other characters compare as bytes.
 bool natural_less(const std::string& a, const std::string& b) {
@@ -122,7 +113,7 @@ std::vector<std::string> virtual_ports() {
     std::vector<std::string> ports;
     if (!registry_dir_trusted(dir)) return ports;
     for (auto& name : directory_names(dir))
-        if (listable_name(name) && registered_port_live(dir, name))
+        if (valid_port_name(name) && registered_port_live(dir, name))
             ports.push_back(std::move(name));
     return ports;
 }
@@ -146,7 +137,7 @@ std::vector<std::string> hardware_ports() {
     std::vector<std::string> ports;
     const std::string base = "/sys/class/tty/";
     for (auto& name : directory_names(base)) {
-        if (!listable_name(name)) continue;
+        if (!valid_port_name(name)) continue;
         struct stat info {};
         if (::stat((base + name + "/device").c_str(), &info) != 0) continue;
         // Listed only when it can be opened by that name.

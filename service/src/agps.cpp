@@ -10,18 +10,7 @@
 
 #include "ZorvikDll.h"
 
-#ifndef ZORVIK_AGPS_HOST
-#define ZORVIK_AGPS_HOST "http://127.0.0.1:8089"
-#endif
-#ifndef ZORVIK_AGPS_ACCOUNT
-#define ZORVIK_AGPS_ACCOUNT "9387"
-#endif
-#ifndef ZORVIK_AGPS_KEY
-#define ZORVIK_AGPS_KEY "c7d41a09-5e3b-4f21-9a8c-3b6e0d2f71a4"
-#endif
-#ifndef ZORVIK_AGPS_NUMBER
-#define ZORVIK_AGPS_NUMBER "630418275"
-#endif
+// ZORVIK_AGPS_HOST, _ACCOUNT, _KEY and _NUMBER come from the build (service/CMakeLists.txt).
 
 namespace zorvik::service {
 

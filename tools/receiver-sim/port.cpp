@@ -175,7 +175,7 @@ long Port::read_some(std::uint8_t* data, std::size_t n) {
 
 bool Registration::create(const std::string& dir, const std::string& name,
                           const std::string& device, std::string& error) {
-    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') {
+    if (!zorvik::serial::valid_port_name(name)) {
         error = "invalid port name '" + name + "'";
         return false;
     }

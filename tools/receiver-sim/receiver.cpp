@@ -232,9 +232,10 @@ void Receiver::emit_replay_epoch() {
         replay_next_ = 0;
         report_.emit(JsonLine("replay").str("state", "loop"));
     }
-    if (options_.faults.silent) return;
     // Recorded lines go out exactly as recorded, checksums and line ends included.
-    for (const std::string& line : replay_->epochs()[replay_next_]) writer_.queue(line);
+    // A silent receiver still moves through the recording, so that it ends.
+    if (!options_.faults.silent)
+        for (const std::string& line : replay_->epochs()[replay_next_]) writer_.queue(line);
     ++replay_next_;
 }
 
