@@ -36,6 +36,7 @@
 #include "Unit11.h"
 #include "Unit12.h"
 #include "about.h"
+#include "zorvik/service/receiver_settings.h"
 
 // ---- Application-wide state -------------------------------------------------
 
@@ -432,14 +433,14 @@ void TMainForm::HelpAboutItemClick() {
 void TMainForm::SendClick() {
     const QByteArray text = MaskEdit1->text().toLatin1();
     if (text.isEmpty() || text.back() != '*') {
-        ShowMessage("Warning!", "Please key in '$.......,*'");
+        ShowMessage("Warning!", zorvik::service::kCommandLineWarning);
         return;
     }
     // The checksum covers the text between the first character and the first
     // '*' after it; a text whose only '*' is its first character has none.
     if (std::memchr(text.constData() + 1, '*', static_cast<std::size_t>(text.size() - 1)) ==
         nullptr) {
-        ShowMessage("Warning!", "Please key in '$.......,*'");
+        ShowMessage("Warning!", zorvik::service::kCommandLineWarning);
         return;
     }
     // The library writes to the handle of the last port it opened; with the

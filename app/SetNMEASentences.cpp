@@ -6,6 +6,7 @@
 
 #include "SetupComPort.h"
 #include "ZorvikDll.h"
+#include "zorvik/service/receiver_settings.h"
 
 TSetNMEA_S* SetNMEA_S = nullptr;
 
@@ -15,8 +16,9 @@ TSetNMEA_S::TSetNMEA_S(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
     Label1 = new QLabel("NMEA Sentences :", this);
     Label1->setObjectName("Label1");
     Label1->setGeometry(16, 16, 110, 21);
-    ComboBox1 = NewEditableCombo(this, "ComboBox1",
-                                 {"RMC", "GGA", "GLL", "GSA", "GSV", "ALM", "VTG", "ZDA"});
+    QStringList sentences;
+    for (const char* name : zorvik::service::kSentenceNames) sentences << name;
+    ComboBox1 = NewEditableCombo(this, "ComboBox1", sentences);
     ComboBox1->setGeometry(128, 14, 97, 24);
     ComboBox1->setCurrentIndex(0);
 

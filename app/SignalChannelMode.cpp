@@ -7,6 +7,7 @@
 #include "Fonts.h"
 #include "Main.h"
 #include "ZorvikDll.h"
+#include "zorvik/service/receiver_settings.h"
 
 TSingle_Channel_Mode* Single_Channel_Mode = nullptr;
 
@@ -48,7 +49,7 @@ TSingle_Channel_Mode::TSingle_Channel_Mode(QWidget* parent) : QDialog(parent) {
 void TSingle_Channel_Mode::BitBtn1Click() {
     const QByteArray id = Edit1->text().toLatin1();
     if (id.size() < 2) {
-        ShowMessage("Warning!", "Please key-in correct SV Id!");
+        ShowMessage("Warning!", zorvik::service::kSvIdWarning);
         return;
     }
     In_Single_Channel_Mode(id[0], id[1]);

@@ -35,8 +35,8 @@ class UartThread : public QThread {
 // on failure *open_error, when given, receives the system's error code.
 int OpenPortBetweenReads(const QString& port_name, const QString& baud_text,
                          int* open_error = nullptr);
+void ClosePortBetweenReads();
 
 // Why an open failed, in the user's words, from the system's error code;
 // empty when the code names no reason the user can act on.
 QString PortOpenFailureReason(int open_error);
-void ClosePortBetweenReads();

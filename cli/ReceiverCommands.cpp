@@ -9,6 +9,7 @@
 #include "DisplayFormats.h"
 #include "ReceiverLink.h"
 #include "zorvik/service/baud_rates.h"
+#include "zorvik/service/receiver_settings.h"
 
 namespace cli {
 
@@ -31,15 +32,11 @@ constexpr Seconds kSecondStepTime{0.25};
 // digits and CR LF take four.
 constexpr std::size_t kMaxCommandText = 78;
 
-constexpr const char* kCommandLineWarning = "Please key in '$.......,*'";
-constexpr const char* kSvIdWarning = "Please key-in correct SV Id!";
-
-// The sentence dialog's list; the position is the command's sentence number.
-const std::vector<std::string> kSentenceNames{"RMC", "GGA", "GLL", "GSA",
-                                              "GSV", "ALM", "VTG", "ZDA"};
-// The dialog's switch list: index 0 "1 - ON", index 1 "0 - OFF".
-constexpr int kSwitchOn = 0;
-constexpr int kSwitchOff = 1;
+using zorvik::service::kCommandLineWarning;
+using zorvik::service::kSentenceNames;
+using zorvik::service::kSvIdWarning;
+using zorvik::service::kSwitchOff;
+using zorvik::service::kSwitchOn;
 
 void RequireWritten(int written, const ReceiverLink& link) {
     if (written == 0) throw Failure("Cannot write to " + link.PortName() + " port");
@@ -132,7 +129,8 @@ const std::vector<std::string>& BaudRates() {
 }
 
 const std::vector<std::string>& SentenceNames() {
-    return kSentenceNames;
+    static const std::vector<std::string> names(kSentenceNames.begin(), kSentenceNames.end());
+    return names;
 }
 
 std::string CheckSentenceSetting(const std::string& setting) {
