@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <vector>
@@ -10,6 +11,14 @@
 namespace sim {
 
 namespace {
+
+// The whole text as a number of type T.
+template <typename T>
+bool parse_number(const std::string& text, T& out) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, out);
+    return !text.empty() && error == std::errc() && stop == end;
+}
 
 // Applies one item of the --fault list ("burst", "vanish-after-blocks=3");
 // false when it names no fault or its value is out of range.
@@ -31,12 +40,11 @@ bool apply_fault(const std::string& item, Faults& f) {
     }
     int blocks = 0;
     double seconds = 0;
-    if (name == "vanish-after-blocks" && CLI::detail::lexical_cast(value, blocks) && blocks >= 0) {
+    if (name == "vanish-after-blocks" && parse_number(value, blocks) && blocks >= 0) {
         f.vanish_after_blocks = blocks;
         return true;
     }
-    const bool is_seconds =
-        CLI::detail::lexical_cast(value, seconds) && seconds >= 0 && seconds <= 1e7;
+    const bool is_seconds = parse_number(value, seconds) && seconds >= 0 && seconds <= 1e7;
     if (name == "vanish-after-seconds" && is_seconds) {
         f.vanish_after_seconds = seconds;
         return true;
@@ -59,8 +67,7 @@ const CLI::Validator kFault(
 const CLI::Validator kLineRate(
     [](std::string& text) {
         int baud = 0;
-        const bool known =
-            CLI::detail::lexical_cast(text, baud) && baud > 0 && speed_constant(baud) != 0;
+        const bool known = parse_number(text, baud) && baud > 0 && speed_constant(baud) != 0;
         return known ? std::string() : "unsupported baud rate '" + text + "'";
     },
     "RATE");
