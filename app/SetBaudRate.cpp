@@ -9,6 +9,7 @@
 #include "SetupComPort.h"
 #include "ZorvikDll.h"
 #include "zorvik/service/baud_rates.h"
+#include "zorvik/service/receiver_settings.h"
 
 TBaudRateForm* BaudRateForm = nullptr;
 
@@ -41,8 +42,14 @@ int TBaudRateForm::RateCode(int index) {
 }
 
 void TBaudRateForm::Button1Click() {
+    const int index = SelectedIndex(ComBox1);
+    // Only a rate of the list has a command code; the dialog stays open for another choice.
+    if (index < 0) {
+        ShowRateWarning(QString::fromStdString(zorvik::service::BaudRateWarning()));
+        return;
+    }
     BaudRateText = ComBox1->currentText();
-    CMD_Set_BuadRate(RateCode(SelectedIndex(ComBox1)));
+    CMD_Set_BuadRate(RateCode(index));
     CMD_Clear_NMEA09_2ndCommmand_done();
     accept();
 }

@@ -22,6 +22,8 @@ class TBaudRateForm : public QDialog {
     static int RateCode(int index);
 
   public slots:
+    // Sends the rate command for a rate of the list and stores the rate; any
+    // other text gets a warning, and nothing is sent or stored.
     void Button1Click();
 };
 

@@ -8,7 +8,9 @@
 
 #include "Main.h"
 #include "ZorvikDll.h"
+#include "serial_port.h"
 #include "zorvik/service/baud_rates.h"
+#include "zorvik/service/receiver_settings.h"
 
 TComPortForm* ComPortForm = nullptr;
 
@@ -42,6 +44,10 @@ QStringList BaudRateItems() {
     QStringList items;
     for (const auto& rate : zorvik::service::kBaudRates) items << rate.text;
     return items;
+}
+
+void ShowRateWarning(const QString& text) {
+    ShowMessage("Warning", text);
 }
 
 TComPortForm::TComPortForm(QWidget* parent) : QDialog(parent, kFixedDialogFlags) {
@@ -104,8 +110,18 @@ void TComPortForm::Button1Click() {
 }
 
 void TComPortForm::COMSetupOK_Button1Click() {
+    // Our own port may run at rates the receiver's list lacks (921600), but a
+    // rate the port cannot be set to would open at the old speed while the
+    // status bar names the typed one.
+    const QString rate = ComboBox2->currentText();
+    if (!zorvik::serial::baud_rate_supported(rate.toStdString())) {
+        ShowRateWarning(QString("The serial port cannot be set to \"%1\" bps. The receiver's rates "
+                                "are %2.")
+                            .arg(rate, QString::fromStdString(zorvik::service::BaudRateNames())));
+        return;
+    }
     PortName = ComboBox1->currentText();
-    BaudRateText = ComboBox2->currentText();
+    BaudRateText = rate;
     accept();
 }
 

@@ -23,7 +23,8 @@ class TComPortForm : public QDialog {
   public slots:
     // Rebuilds ComboBox1's item list from a fresh port scan; its text stays.
     void Button1Click();
-    // Stores the port name and the baud-rate text for the next connect.
+    // Stores the port name and the baud-rate text for the next connect; a
+    // rate the serial port cannot be set to is refused with a warning.
     void COMSetupOK_Button1Click();
     void COMSetupCancel_Button1Click();
 };
@@ -45,3 +46,5 @@ void SetUpFixedDialog(QDialog* dialog, const char* name, const char* caption, QS
 QComboBox* NewEditableCombo(QWidget* parent, const char* name, const QStringList& items);
 // The receiver's rates as the two rate lists show them, 4800 to 115200.
 QStringList BaudRateItems();
+// The message box of both rate lists for a typed rate they refuse.
+void ShowRateWarning(const QString& text);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,17 @@ bool device_gone(Handle h);
 // meet a file opened later; close_port frees it.
 void release_device(Handle h);
 
+// The rate of a baud text such as "9600": decimal digits only, at most nine;
+// nothing for any other text.
+std::optional<unsigned long> parse_baud(const std::string& text);
+
+// True when configure sets the line rate of baud_text on this platform: on
+// POSIX a rate termios names (300 to 921600), on Win32 any positive rate (the
+// driver's own limits show only when the port is set).
+bool baud_rate_supported(const std::string& baud_text);
+
 // Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).
-// mode is "<baud>,N,8,1"; a malformed baud leaves the speed as it was.
+// mode is "<baud>,N,8,1"; a baud that baud_rate_supported refuses leaves the speed as it was.
 void configure(Handle h, const std::string& mode);
 
 // Reads up to n bytes; returns after at most 100 ms with what has arrived.

@@ -199,16 +199,6 @@ std::vector<std::string> split_mode(const std::string& mode) {
     return parts;
 }
 
-std::optional<unsigned long> parse_baud(const std::string& text) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    unsigned long value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-    }
-    return value;
-}
-
 }  // namespace
 
 std::string device_path(const std::string& port_name) {
@@ -345,6 +335,11 @@ void release_device(Handle h) {
     // go, and the number is never free for another open in between.
     ::dup3(ends[0], fd_of(h), O_CLOEXEC);
     ::close(ends[0]);
+}
+
+bool baud_rate_supported(const std::string& baud_text) {
+    const auto baud = parse_baud(baud_text);
+    return baud && speed_for(*baud) != B0;
 }
 
 void configure(Handle h, const std::string& mode) {

@@ -150,6 +150,12 @@ void restore_settings(Handle h, const SavedSettings& saved) {
     SetCommTimeouts(to_win(h), &timeouts);
 }
 
+bool baud_rate_supported(const std::string& baud_text) {
+    // BuildCommDCBA takes any rate; whether the driver does shows only at SetCommState.
+    const auto baud = parse_baud(baud_text);
+    return baud && *baud > 0;
+}
+
 void configure(Handle h, const std::string& mode) {
     if (is_invalid(h)) return;
     COMMTIMEOUTS timeouts{};

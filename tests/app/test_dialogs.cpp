@@ -92,7 +92,6 @@ class TestDialogs : public QObject {
         QTest::newRow("38400") << "38400" << 6;
         QTest::newRow("57600") << "57600" << 7;
         QTest::newRow("115200") << "115200" << 8;
-        QTest::newRow("typed, no item") << "14400" << 0;
     }
     void baudRateCodes() {
         QFETCH(QString, typed);
@@ -106,6 +105,55 @@ class TestDialogs : public QObject {
         QVERIFY2(sent.rfind(body + "*", 0) == 0, sent.c_str());
         QCOMPARE(sent.size(), std::size_t{16});
         SetComboText(BaudRateForm->ComBox1, "9600");
+    }
+
+    // The baud-rate dialog commands the receiver: only the list's rates. The
+    // COM setup dialog sets our own port: any rate the serial layer can set.
+    void typedRates_data() {
+        QTest::addColumn<bool>("receiverDialog");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("baud: listed") << true << "57600" << true;
+        QTest::newRow("baud: unknown to the receiver") << true << "12345" << false;
+        QTest::newRow("baud: port rate, not the receiver's") << true << "921600" << false;
+        QTest::newRow("baud: empty") << true << "" << false;
+        QTest::newRow("baud: trailing blank") << true << "9600 " << false;
+        QTest::newRow("com: listed") << false << "4800" << true;
+        QTest::newRow("com: port rate beyond the list") << false << "921600" << true;
+        QTest::newRow("com: no such port rate") << false << "12345" << false;
+        QTest::newRow("com: zero") << false << "0" << false;
+        QTest::newRow("com: empty") << false << "" << false;
+        QTest::newRow("com: garbage") << false << "96OO" << false;
+    }
+    void typedRates() {
+        QFETCH(bool, receiverDialog);
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        if (receiverDialog) connectPty();
+        const QString portBefore = PortName;
+        const QString rateBefore = BaudRateText;
+        QComboBox* box = receiverDialog ? BaudRateForm->ComBox1 : ComPortForm->ComboBox2;
+        ComPortForm->ComboBox1->setEditText(pty->port());
+        SetComboText(box, typed);
+        {
+            ModalWatcher watcher;
+            receiverDialog ? BaudRateForm->Button1Click() : ComPortForm->COMSetupOK_Button1Click();
+            QCOMPARE(watcher.messageBoxes(), accepted ? 0 : 1);
+            if (!accepted) {
+                QCOMPARE(watcher.lastTitle(), QString("Warning"));
+                QVERIFY2(watcher.lastText().contains("4800, 9600, 19200, 38400, 57600 or 115200"),
+                         qPrintable(watcher.lastText()));
+            }
+        }
+        QCOMPARE(BaudRateText, accepted ? typed : rateBefore);
+        if (receiverDialog) {
+            const std::string sent = pty->read_burst(accepted ? 1000 : 300);
+            QVERIFY2(accepted ? sent.rfind("$PKVX09,2,7*", 0) == 0 : sent.empty(), sent.c_str());
+        } else {
+            QCOMPARE(PortName, accepted ? pty->port() : portBefore);
+        }
+        SetComboText(box, "9600");
+        ComPortForm->ComboBox1->setEditText("COM1");
     }
 
     void sentenceDialogSends_data() {

@@ -94,6 +94,7 @@ class Commands(unittest.TestCase):
             (["restart", "lukewarm"], 2, r"lukewarm", None),
             (["monitor", "--count", "2"], 0, r"^(\d\d : \d\d : \d\d .*sats \d+/\d+\n){2}$", None),
             (["--baud", "12345", "version"], 2, r"12345", None),
+            (["baud", "12345"], 2, r"12345", None),
             (["flash", "--kind", "firmware"], 2, r"FILE", None),
             (["bogus"], 2, r"subcommand", None),
         ]
