@@ -1,5 +1,6 @@
 #include "DisplayFormats.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -187,11 +188,22 @@ std::string OneDecimalText(double value) {
     return sign + whole + "." + tenth;
 }
 
+std::optional<double> ReceivedNumber(std::string_view field) {
+    if (Trimmed(field).empty()) return std::nullopt;
+    return number(field);
+}
+
+std::optional<double> ReceivedDop(float dop) {
+    if (dop == 0.0f) return std::nullopt;
+    return static_cast<double>(dop);
+}
+
 std::string TimeText(std::string_view utc_time) {
+    if (Trimmed(utc_time).empty()) return {};
     auto part = [&](std::size_t pos, std::size_t len) {
         return pos < utc_time.size() ? utc_time.substr(pos, len) : std::string_view();
     };
-    const double seconds = std::ceil(number(part(4, 4)));
+    const double seconds = std::trunc(number(part(4, 4)));
     std::string seconds_text = GeneralText(seconds);
     if (seconds < 10) seconds_text = "0" + seconds_text;
     std::string text = "     ";
@@ -204,6 +216,7 @@ std::string TimeText(std::string_view utc_time) {
 }
 
 std::string DateText(std::string_view utc_date) {
+    if (Trimmed(utc_date).empty()) return {};
     auto part = [&](std::size_t pos, std::size_t len) {
         return pos < utc_date.size() ? utc_date.substr(pos, len) : std::string_view();
     };
@@ -216,73 +229,134 @@ std::string DateText(std::string_view utc_date) {
     return text;
 }
 
-Dms ToDms(std::string_view ddmm) {
-    // volatile keeps each intermediate a genuine 32-bit float in memory, so
-    // no compiler may carry extra precision from one step to the next.
-    volatile float v = static_cast<float>(number(ddmm));
-    v = static_cast<float>(static_cast<double>(v) * 0.01);
-    const float whole = v;
+namespace {
+
+// The digits of a plain decimal text ("-2503.5000", "12.", ".5").
+struct DecimalDigits {
+    bool negative = false;
+    std::string_view whole;
+    std::string_view fraction;
+};
+
+bool AllDigits(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<DecimalDigits> SplitPlainDecimal(std::string_view text) {
+    DecimalDigits d;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        d.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    const std::size_t point = text.find('.');
+    d.whole = text.substr(0, point);
+    if (point != std::string_view::npos) d.fraction = text.substr(point + 1);
+    if ((d.whole.empty() && d.fraction.empty()) || !AllDigits(d.whole) || !AllDigits(d.fraction))
+        return std::nullopt;
+    return d;
+}
+
+long long DigitsValue(std::string_view digits) {
+    long long value = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    return value;
+}
+
+// Whole parts beyond any coordinate (a malformed field) are shown as zero.
+constexpr std::size_t kMaxWholeDigits = 11;
+// Minutes' decimals beyond these are cut: 10^-12 minute is far below the
+// shown thousandth of a second, and the product below stays within 64 bits.
+constexpr std::size_t kMaxFractionDigits = 12;
+constexpr long long kThousandthsPerMinute = 60 * 1000;
+
+Dms DmsOfDigits(const DecimalDigits& d) {
     Dms dms;
-    // Degrees beyond any real coordinate (a malformed field): shown as 0
-    // rather than overflowing the integer conversion.
-    if (!(std::fabs(whole) < 1e9f)) return dms;
-    const float degrees = std::trunc(whole);
-    volatile float m = static_cast<float>((static_cast<double>(v) - degrees) * 100.0);
-    const float minutes = std::trunc(static_cast<float>(m));
-    volatile float s = static_cast<float>((static_cast<double>(m) - minutes) * 60.0);
-    dms.degrees = static_cast<long long>(degrees);
-    dms.minutes = static_cast<long long>(minutes);
-    dms.seconds = s;
+    dms.given = true;
+    std::string_view whole = d.whole;
+    while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
+    if (whole.size() > kMaxWholeDigits) return dms;
+    const std::string_view fraction = d.fraction.substr(0, kMaxFractionDigits);
+    long long scale = 1;
+    for (std::size_t i = 0; i < fraction.size(); ++i) scale *= 10;
+    const long long w = DigitsValue(whole);
+    const long long sign = d.negative ? -1 : 1;
+    dms.degrees = sign * (w / 100);
+    dms.minutes = sign * (w % 100);
+    dms.thousandths = sign * (DigitsValue(fraction) * kThousandthsPerMinute / scale);
     return dms;
 }
 
-std::string SecondsText(float seconds) {
-    const double s = static_cast<double>(seconds);
-    if (!std::isfinite(s) || std::fabs(s) >= 1e9) return "00.000";
-    const double magnitude = std::fabs(s);
-    const long long whole = static_cast<long long>(magnitude);
-    long long thousandths =
-        static_cast<long long>((magnitude - static_cast<double>(whole)) * 1000.0);
-    if (thousandths > 999) thousandths = 999;
-    std::string decimals = std::to_string(thousandths);
+}  // namespace
+
+Dms ToDms(std::string_view ddmm) {
+    ddmm = Trimmed(ddmm);
+    if (ddmm.empty()) return {};
+    if (const auto digits = SplitPlainDecimal(ddmm)) return DmsOfDigits(*digits);
+    // Any other number form (an exponent, or no number: 0) is first written
+    // out plainly; room for the widest finite double.
+    char plain[400];
+    const auto written =
+        std::to_chars(plain, plain + sizeof plain, number(ddmm), std::chars_format::fixed, 9);
+    return DmsOfDigits(
+        *SplitPlainDecimal(std::string_view(plain, static_cast<std::size_t>(written.ptr - plain))));
+}
+
+std::string SecondsText(long long thousandths) {
+    const long long magnitude = thousandths < 0 ? -thousandths : thousandths;
+    std::string decimals = std::to_string(magnitude % 1000);
     decimals.insert(0, 3 - decimals.size(), '0');
-    std::string text = s < 0 ? "-" : "";
-    text += TwoDigitText(whole);
+    std::string text = thousandths < 0 ? "-" : "";
+    text += TwoDigitText(magnitude / 1000);
     text += "." + decimals;
     return text;
 }
 
 std::string MinutesSecondsText(const Dms& dms, char hemisphere) {
+    if (!dms.given) return {};
     std::string text = TwoDigitText(dms.minutes).substr(0, 2);
     text += "'";
-    text += SecondsText(dms.seconds);
+    text += SecondsText(dms.thousandths);
     text += "\" ";
     if (hemisphere != '\0') text += hemisphere;
     return text;
 }
 
 std::string LatitudeDegreesText(const Dms& dms) {
+    if (!dms.given) return {};
     return "   " + TwoDigitText(dms.degrees).substr(0, 2);
 }
 
 std::string LongitudeDegreesText(const Dms& dms) {
+    if (!dms.given) return {};
     return " " + TwoDigitText(dms.degrees);
 }
 
+namespace {
+
+// The prefix and the formatted value, or nothing for a field left empty.
+template <typename Format>
+std::string Shown(const char* prefix, std::optional<double> value, Format format) {
+    if (!value) return {};
+    return prefix + format(*value);
+}
+
+}  // namespace
+
 std::string SpeedText(std::string_view knots) {
-    return "  " + OneDecimalText(number(knots) * kKmhPerKnot);
+    return Shown("  ", ReceivedNumber(knots),
+                 [](double v) { return OneDecimalText(v * kKmhPerKnot); });
 }
 
 std::string CourseText(std::string_view course) {
-    return " " + GeneralText(number(course));
+    return Shown(" ", ReceivedNumber(course), GeneralText);
 }
 
 std::string AltitudeText(std::string_view altitude) {
-    return "         " + OneDecimalText(number(altitude));
+    return Shown("         ", ReceivedNumber(altitude), OneDecimalText);
 }
 
 std::string DopText(float dop) {
-    return " " + OneDecimalText(static_cast<double>(dop));
+    return Shown(" ", ReceivedDop(dop), OneDecimalText);
 }
 
 std::string VersionCaption(std::string_view fw_major, std::string_view fw_minor,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,21 +41,32 @@ std::string GeneralText(double value);
 // four digits before the point give the exponent form (12345.6 -> 1.235E4).
 std::string OneDecimalText(double value);
 
-// "     hh : mm : ss" from the RMC time hhmmss.sss, the seconds rounded up.
+// A field the receiver left empty is shown empty: it is no reading of zero.
+// The readings of the fields that may be left so, nullopt when empty.
+std::optional<double> ReceivedNumber(std::string_view field);
+// DOPs are held as numbers in the record, where 0 stands for an empty field
+// (a DOP of zero cannot occur).
+std::optional<double> ReceivedDop(float dop);
+
+// "     hh : mm : ss" from the RMC time hhmmss.sss: the whole seconds received,
+// cut (59.95 is still second 59).
 std::string TimeText(std::string_view utc_time);
 // "     mm/dd/20yy" from the RMC date ddmmyy.
 std::string DateText(std::string_view utc_date);
 
 // A latitude (ddmm.mmmm) or longitude (dddmm.mmmm) split into degrees,
-// minutes and seconds; every intermediate value is held in single precision.
+// minutes and thousandths of an arc-second, cut. Worked out on the received
+// digits rather than in binary floating point, whose rounding would move the
+// last shown digit (2503.5000 must give 30.000, not 29.999).
 struct Dms {
+    bool given = false;  // false: the receiver left the field empty
     long long degrees = 0;
     long long minutes = 0;
-    float seconds = 0.0f;
+    long long thousandths = 0;  // of an arc-second
 };
 Dms ToDms(std::string_view ddmm);
-// Seconds as two whole digits, "." and three decimals cut off: 07.397.
-std::string SecondsText(float seconds);
+// Seconds as two whole digits, "." and three decimals: 07.397.
+std::string SecondsText(long long thousandths);
 // Minutes, "'", the seconds text, '"', one space and the hemisphere.
 std::string MinutesSecondsText(const Dms& dms, char hemisphere);
 // Edit3: three spaces and the first two digits of the latitude degrees.

@@ -322,6 +322,7 @@ void TMainForm::Disconnect() {
     QThread::msleep(50);
     ClosePortBetweenReads();
     link_up_ = false;
+    if (MainMDIChild) MainMDIChild->ShowNothingCurrent();
     SetConnectedControls(false);
     StopReader();
 }
@@ -355,6 +356,13 @@ void TMainForm::ToolButton1Click() {
     ToolButton1ImageIndex = 25;
     SetHint(ToolButton1, "Connect");
     if (Terminal) Terminal->Clear();
+    // The record still holds what the receiver of an earlier link sent; its
+    // sentence flags start afresh, so that only this link's sentences show.
+    CMD_Clear_parse_rmc_done();
+    CMD_Clear_parse_gga_done();
+    CMD_Clear_parse_gsa_done();
+    CMD_Clear_parse_gsv_done();
+    if (MainMDIChild) MainMDIChild->ShowStartUpLook();
     ClearChStatus();
     if (MainMDIChild) {
         MainMDIChild->DrawEmptyChannelChart();

@@ -32,6 +32,8 @@ namespace fmt = DisplayFormats;
 const QColor kNavy(0, 0, 128);
 const QColor kBlue(0, 0, 255);
 const QColor kValidGreen(207, 255, 207);
+// Fix and Mode while they claim nothing, as at start-up.
+const QString kNothingClaimed = QStringLiteral(" ");
 
 QColor ButtonFace() {
     return QApplication::palette().color(QPalette::Button);
@@ -170,10 +172,10 @@ TMainMDIChild::TMainMDIChild(QWidget* parent) : QWidget(parent) {
     GroupBox10 = MakeGroup(this, "GroupBox10", "Fix Mode", QRect(8, 115, 361, 49));
     Label21 = MakeLabel(GroupBox10, "Label21", "Fix :", QPoint(16, 22));
     Edit18 = MakeEdit(GroupBox10, "Edit18", QRect(72, 15, 73, 25), 12, false);
-    Edit18->setText(" ");
+    Edit18->setText(kNothingClaimed);
     Label22 = MakeLabel(GroupBox10, "Label22", "Mode: ", QPoint(200, 19));
     Edit19 = MakeEdit(GroupBox10, "Edit19", QRect(240, 15, 81, 25), 12, false);
-    Edit19->setText(" ");
+    Edit19->setText(kNothingClaimed);
 
     GroupBox2 = MakeGroup(this, "GroupBox2", " Position ", QRect(8, 175, 361, 114));
     Label3 = MakeLabel(GroupBox2, "Label3", "Latitude :", QPoint(16, 20));
@@ -418,9 +420,14 @@ void TMainMDIChild::ShowNavigation() {
     Edit21->setText(Text(fmt::MinutesSecondsText(lon, s.lon_hemisphere)));
     Edit14->setText(Text(fmt::SpeedText(fmt::FieldText(s.speed))));
     Edit15->setText(Text(fmt::CourseText(fmt::FieldText(s.course))));
-    Edit13->setText(Text(fmt::AltitudeText(fmt::FieldText(s.altitude))));
-    Edit16->setText(Text(fmt::DopText(s.hdop)));
-    Edit17->setText(Text(fmt::DopText(s.vdop)));
+    // Altitude and DOPs come with other sentences; until these have arrived
+    // on this link, the record still holds an earlier link's values. The GGA
+    // flag is cleared only on connect.
+    if (s.parse_gga_done == 1) Edit13->setText(Text(fmt::AltitudeText(fmt::FieldText(s.altitude))));
+    if (gsa_on_link_) {
+        Edit16->setText(Text(fmt::DopText(s.hdop)));
+        Edit17->setText(Text(fmt::DopText(s.vdop)));
+    }
 
     const bool valid = s.rmc_status == 'A';
     const QColor colour = valid ? kValidGreen : ButtonFace();
@@ -429,6 +436,7 @@ void TMainMDIChild::ShowNavigation() {
 }
 
 void TMainMDIChild::ShowFixMode() {
+    if (!gsa_on_link_) return;
     switch (StateCopy.fix_mode) {
         case 1:
             Edit19->setText(" Invalid ");
@@ -448,6 +456,22 @@ void TMainMDIChild::ShowFixMode() {
     }
 }
 
+void TMainMDIChild::NoteArrivals(const ParseNMEAInfo& copy) {
+    if (copy.parse_gsa_done == 1) gsa_on_link_ = true;
+}
+
+void TMainMDIChild::ShowNothingCurrent() {
+    gsa_on_link_ = false;
+    for (QLineEdit* edit : ValidityEdits()) SetFieldColour(edit, ButtonFace());
+    Edit18->setText(kNothingClaimed);
+    Edit19->setText(kNothingClaimed);
+}
+
+void TMainMDIChild::ShowStartUpLook() {
+    for (QLineEdit* edit : ValidityEdits()) edit->clear();
+    ShowNothingCurrent();
+}
+
 // ---- The main window's 500 ms tick -------------------------------------------
 
 void TMainForm::Timer1Timer() {
@@ -462,10 +486,14 @@ void TMainForm::Timer1Timer() {
         }
     };
 
-    if (GetComPort_connected_Status() == 1) {
+    // Receiver data are shown only by a tick that began with the port open:
+    // whatever the record holds otherwise is not current.
+    const bool connected = GetComPort_connected_Status() == 1;
+    if (connected) {
         if (StatusPanel0 != nullptr) StatusPanel0->setText("Connected : " + link);
         set_live_items(true);
         GetParseNMEAInfo(&StateCopy);
+        if (view != nullptr) view->NoteArrivals(StateCopy);
         if (VersionCaptionShown == 0 && StateCopy.parse_fw_ver_done == 1) {
             if (view != nullptr) {
                 view->setWindowTitle(Text(fmt::VersionCaption(
@@ -494,18 +522,22 @@ void TMainForm::Timer1Timer() {
         }
     } else {
         if (StatusPanel0 != nullptr) StatusPanel0->setText("Not Connected : " + link);
-        if (view != nullptr) view->setWindowTitle(Text(fmt::kPlainCaption));
+        if (view != nullptr) {
+            view->setWindowTitle(Text(fmt::kPlainCaption));
+            view->ShowNothingCurrent();
+        }
         set_live_items(false);
     }
 
     if (view != nullptr) {
         view->ShowTtffResult();
-        view->ShowNavigation();
+        if (connected) view->ShowNavigation();
     }
     CMD_Clear_parse_rmc_done();
-    if (view != nullptr) view->ShowFixMode();
+    if (view != nullptr && connected) view->ShowFixMode();
 
     GetParseNMEAInfo(&StateCopy);
+    if (view != nullptr && connected) view->NoteArrivals(StateCopy);
     if (StateCopy.parse_gsv_done == 1 && StateCopy.parse_gsa_done == 1) {
         GetChStatus();
         // The statuses just derived belong to the table of this copy; take

@@ -129,10 +129,20 @@ class TMainMDIChild : public QWidget {
     void DrawSkyPlot();
 
     // Parts of the main window's tick that write this view's fields from
-    // StateCopy.
+    // StateCopy. Navigation and fix mode are shown only in ticks that began
+    // with the port open.
     void ShowTtffResult();
     void ShowNavigation();
     void ShowFixMode();
+    // Notes from a copy of the record which sentences have arrived on the
+    // current link.
+    void NoteArrivals(const ParseNMEAInfo& copy);
+    // The link ended: Fix and Mode claim nothing and no field stays green;
+    // the last values stay readable.
+    void ShowNothingCurrent();
+    // A new link: the navigation fields return to their start-up look until
+    // the receiver's sentences arrive.
+    void ShowStartUpLook();
 
     // The thirteen edits that the validity colours.
     QList<QLineEdit*> ValidityEdits() const;
@@ -149,6 +159,10 @@ class TMainMDIChild : public QWidget {
     void Report(const QString& message);
     bool chart_failure_reported_ = false;
     bool sky_failure_reported_ = false;
+    // A GSA has arrived on the current link, so fix mode and DOPs in the
+    // record are this receiver's. The tick clears the GSA flag after drawing,
+    // hence this note.
+    bool gsa_on_link_ = false;
 };
 
 extern TMainMDIChild* MainMDIChild;

@@ -1,8 +1,9 @@
 #include "EpochReport.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <iterator>
-#include <sstream>
+#include <optional>
 #include <string_view>
 
 #include "CliSupport.h"
@@ -14,6 +15,8 @@ namespace {
 
 using DisplayFormats::FieldText;
 using DisplayFormats::number;
+using DisplayFormats::ReceivedDop;
+using DisplayFormats::ReceivedNumber;
 
 using DisplayFormats::kKmhPerKnot;
 constexpr const char* kDegreeSign = "\u00b0";
@@ -31,6 +34,7 @@ std::string FixState(const ParseNMEAInfo& info) {
 }
 
 std::string Dms(const DisplayFormats::Dms& dms, char hemisphere) {
+    if (!dms.given) return {};
     return TwoDigitText(dms.degrees) + kDegreeSign +
            DisplayFormats::MinutesSecondsText(dms, hemisphere);
 }
@@ -50,6 +54,28 @@ int SatellitesUsed(const ParseNMEAInfo& info) {
     return used;
 }
 
+// A value and its unit; nothing at all for a field the receiver left empty.
+std::string WithUnit(const std::string& shown, std::string_view unit) {
+    return shown.empty() ? shown : shown + std::string(unit);
+}
+
+// A label and its value; nothing at all for a field left empty.
+std::string Labelled(std::string_view label, const std::string& value) {
+    return value.empty() ? value : std::string(label) + " " + value;
+}
+
+// The parts that are not empty, with the gap between them: a field left
+// empty leaves no gap behind.
+std::string Joined(std::initializer_list<std::string> parts, std::string_view gap) {
+    std::string text;
+    for (const std::string& part : parts) {
+        if (part.empty()) continue;
+        if (!text.empty()) text += gap;
+        text += part;
+    }
+    return text;
+}
+
 struct Texts {
     std::string time, date, latitude, longitude, altitude, speed, heading, fix, hdop, vdop, sats;
 };
@@ -60,9 +86,9 @@ Texts EpochTexts(const ParseNMEAInfo& info) {
     t.date = Trimmed(DisplayFormats::DateText(FieldText(info.utc_date)));
     t.latitude = LatitudeText(info);
     t.longitude = LongitudeText(info);
-    t.altitude = Trimmed(DisplayFormats::AltitudeText(FieldText(info.altitude))) + " m";
-    t.speed = Trimmed(DisplayFormats::SpeedText(FieldText(info.speed))) + " km/h";
-    t.heading = Trimmed(DisplayFormats::CourseText(FieldText(info.course))) + kDegreeSign;
+    t.altitude = WithUnit(Trimmed(DisplayFormats::AltitudeText(FieldText(info.altitude))), " m");
+    t.speed = WithUnit(Trimmed(DisplayFormats::SpeedText(FieldText(info.speed))), " km/h");
+    t.heading = WithUnit(Trimmed(DisplayFormats::CourseText(FieldText(info.course))), kDegreeSign);
     t.fix = FixState(info);
     t.hdop = Trimmed(DisplayFormats::DopText(info.hdop));
     t.vdop = Trimmed(DisplayFormats::DopText(info.vdop));
@@ -81,6 +107,12 @@ double DecimalDegrees(std::string_view ddmm, char hemisphere) {
 double Rounded(double value, int decimals) {
     const double scale = std::pow(10.0, decimals);
     return std::round(value * scale) / scale;
+}
+
+// null for a field the receiver left empty.
+nlohmann::ordered_json Received(std::optional<double> value, int decimals = -1) {
+    if (!value) return nullptr;
+    return decimals < 0 ? *value : Rounded(*value, decimals);
 }
 
 // "hh:mm:ss" of the RMC time hhmmss.sss, as sent (no rounding).
@@ -127,28 +159,31 @@ nlohmann::ordered_json SatellitesJson(const ParseNMEAInfo& info) {
 
 std::string EpochLine(const ParseNMEAInfo& info) {
     const Texts t = EpochTexts(info);
-    std::ostringstream line;
-    line << t.time << "  " << t.date << "  " << t.latitude << "  " << t.longitude << "  "
-         << t.altitude << "  " << t.speed << "  " << t.heading << "  " << t.fix << "  HDOP "
-         << t.hdop << "  VDOP " << t.vdop << "  sats " << t.sats;
-    return line.str();
+    return Joined({t.time, t.date, t.latitude, t.longitude, t.altitude, t.speed, t.heading, t.fix,
+                   Labelled("HDOP", t.hdop), Labelled("VDOP", t.vdop), "sats " + t.sats},
+                  "  ");
 }
 
 std::string EpochBlock(const ParseNMEAInfo& info) {
     const Texts t = EpochTexts(info);
-    std::ostringstream block;
-    block << "UTC         " << t.time << "   " << t.date << "\n"
-          << "Position    " << t.latitude << "   " << t.longitude << "   altitude " << t.altitude
-          << "\n"
-          << "Motion      " << t.speed << "   heading " << t.heading << "\n"
-          << "Fix         " << t.fix << "   HDOP " << t.hdop << "   VDOP " << t.vdop
-          << "   satellites used/in view " << t.sats << "\n";
-    return block.str();
+    constexpr std::string_view kGap = "   ";
+    std::string block = "UTC         " + Joined({t.time, t.date}, kGap) + "\n";
+    block += "Position    " +
+             Joined({t.latitude, t.longitude, Labelled("altitude", t.altitude)}, kGap) + "\n";
+    block += "Motion      " + Joined({t.speed, Labelled("heading", t.heading)}, kGap) + "\n";
+    block += "Fix         " +
+             Joined({t.fix, Labelled("HDOP", t.hdop), Labelled("VDOP", t.vdop),
+                     "satellites used/in view " + t.sats},
+                    kGap) +
+             "\n";
+    return block;
 }
 
 nlohmann::ordered_json EpochJson(const ParseNMEAInfo& info) {
     const bool fix = HasFix(info);
     const char* fix_kind = info.fix_mode == 2 ? "2D" : info.fix_mode == 3 ? "3D" : "none";
+    std::optional<double> speed_kmh = ReceivedNumber(FieldText(info.speed));
+    if (speed_kmh) *speed_kmh *= kKmhPerKnot;
     nlohmann::ordered_json epoch = {
         {"time", IsoTime(FieldText(info.utc_time))},
         {"date", IsoDate(FieldText(info.utc_date))},
@@ -156,11 +191,11 @@ nlohmann::ordered_json EpochJson(const ParseNMEAInfo& info) {
         {"fix", fix_kind},
         {"lat", nullptr},
         {"lon", nullptr},
-        {"alt_m", number(FieldText(info.altitude))},
-        {"speed_kmh", Rounded(number(FieldText(info.speed)) * kKmhPerKnot, 3)},
-        {"heading_deg", number(FieldText(info.course))},
-        {"hdop", Rounded(info.hdop, 2)},
-        {"vdop", Rounded(info.vdop, 2)},
+        {"alt_m", Received(ReceivedNumber(FieldText(info.altitude)))},
+        {"speed_kmh", Received(speed_kmh, 3)},
+        {"heading_deg", Received(ReceivedNumber(FieldText(info.course)))},
+        {"hdop", Received(ReceivedDop(info.hdop), 2)},
+        {"vdop", Received(ReceivedDop(info.vdop), 2)},
         {"satellites", SatellitesJson(info)},
     };
     if (fix) {

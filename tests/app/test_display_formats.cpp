@@ -99,10 +99,10 @@ class TestDisplayFormats : public QObject {
     void time_data() {
         QTest::addColumn<QString>("utc");
         QTest::addColumn<QString>("text");
-        QTest::newRow("seconds rounded up") << "095326.450"
-                                            << "     09 : 53 : 27";
-        QTest::newRow("59.95 shows 60") << "235959.950"
-                                        << "     23 : 59 : 60";
+        QTest::newRow("seconds cut") << "095326.450"
+                                     << "     09 : 53 : 26";
+        QTest::newRow("59.95 stays 59") << "235959.950"
+                                        << "     23 : 59 : 59";
         QTest::newRow("midnight") << "000000.000"
                                   << "     00 : 00 : 00";
         QTest::newRow("whole seconds stay") << "120005.000"
@@ -112,7 +112,7 @@ class TestDisplayFormats : public QObject {
         QTest::newRow("cut short") << "09"
                                    << "     09 :  : 00";
         QTest::newRow("empty") << ""
-                               << "      :  : 00";
+                               << "";
     }
     void time() {
         QFETCH(QString, utc);
@@ -123,7 +123,7 @@ class TestDisplayFormats : public QObject {
     void date() {
         QCOMPARE(Q(DateText("070709")), QString("     07/07/2009"));
         QCOMPARE(Q(DateText("311209")), QString("     12/31/2009"));
-        QCOMPARE(Q(DateText("")), QString("     //20"));
+        QCOMPARE(Q(DateText("")), QString());
     }
 
     void position_data() {
@@ -132,25 +132,25 @@ class TestDisplayFormats : public QObject {
         QTest::addColumn<QString>("latDegrees");
         QTest::addColumn<QString>("lonDegrees");
         QTest::addColumn<QString>("minutesSeconds");
-        // Single precision: 25.035 is held as 25.0349998..., so 03'29.999.
-        QTest::newRow("single precision") << "2503.5000" << 'N' << "   25"
-                                          << " 25"
-                                          << "03'29.999\" N";
+        // 25.035 has no exact binary form; the digits give 03'30.000.
+        QTest::newRow("exact digits") << "2503.5000" << 'N' << "   25"
+                                      << " 25"
+                                      << "03'30.000\" N";
         QTest::newRow("three-digit longitude") << "12130.5678" << 'E' << "   12"
                                                << " 121"
-                                               << "30'34.030\" E";
+                                               << "30'34.068\" E";
         QTest::newRow("small degrees") << "00507.3950" << 'W' << "   05"
                                        << " 05"
-                                       << "07'23.698\" W";
-        QTest::newRow("empty field") << "" << 'S' << "   00"
-                                     << " 00"
-                                     << "00'00.000\" S";
+                                       << "07'23.700\" W";
+        QTest::newRow("empty field") << "" << 'S' << ""
+                                     << ""
+                                     << "";
         QTest::newRow("not a number") << "12x4" << 'N' << "   00"
                                       << " 00"
                                       << "00'00.000\" N";
         QTest::newRow("no hemisphere") << "2503.5000" << '\0' << "   25"
                                        << " 25"
-                                       << "03'29.999\" ";
+                                       << "03'30.000\" ";
         // Far outside any coordinate: shown as zero, never an overflow.
         QTest::newRow("absurd") << "1e30" << 'N' << "   00"
                                 << " 00"
@@ -169,19 +169,63 @@ class TestDisplayFormats : public QObject {
     }
 
     void secondsAreCutNotRounded() {
-        QCOMPARE(Q(SecondsText(29.9990844f)), QString("29.999"));
-        QCOMPARE(Q(SecondsText(7.397003f)), QString("07.397"));
-        QCOMPARE(Q(SecondsText(59.9999f)), QString("59.999"));
-        QCOMPARE(Q(SecondsText(std::numeric_limits<float>::infinity())), QString("00.000"));
+        QCOMPARE(Q(MinutesSecondsText(ToDms("0000.49998474"), 'N')), QString("00'29.999\" N"));
+        QCOMPARE(Q(MinutesSecondsText(ToDms("0000.12328338"), 'N')), QString("00'07.397\" N"));
+        QCOMPARE(Q(MinutesSecondsText(ToDms("0000.99999833"), 'N')), QString("00'59.999\" N"));
+        QCOMPARE(Q(SecondsText(-7397)), QString("-07.397"));
     }
 
     void fieldTexts() {
         QCOMPARE(Q(SpeedText("10.0")), QString("  18.5"));
-        QCOMPARE(Q(SpeedText("")), QString("  0.0"));
+        QCOMPARE(Q(SpeedText("")), QString());
         QCOMPARE(Q(CourseText("54.70")), QString(" 54.7"));
-        QCOMPARE(Q(CourseText("")), QString(" 0"));
+        QCOMPARE(Q(CourseText("")), QString());
         QCOMPARE(Q(AltitudeText("123.45")), QString("         123.5"));
         QCOMPARE(Q(DopText(0.96f)), QString(" 1.0"));
+    }
+
+    // What the receiver sent and what the view shows: whole seconds cut,
+    // arc-seconds exact to the shown digits, and a field left empty shown
+    // empty (a received zero is still a number).
+    void receivedAndShown_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("received");
+        QTest::addColumn<QString>("shown");
+        auto row = [](const char* name, const char* field, const char* received,
+                      const char* shown) { QTest::newRow(name) << field << received << shown; };
+        row("time: the second received", "time", "095326.450", "     09 : 53 : 26");
+        row("time: never second 60", "time", "235959.950", "     23 : 59 : 59");
+        // Single precision gave 07.408 and 29.999 here.
+        row("longitude seconds", "position", "15303.1229", " 153 03'07.374\" E");
+        row("half a minute exactly", "position", "2503.5000", " 25 03'30.000\" E");
+        row("just below, cut", "position", "2503.49999", " 25 03'29.999\" E");
+        row("digits beyond the shown ones", "position", "4723.99999999", " 47 23'59.999\" E");
+        row("a tenth-thousandth minute", "position", "0000.0001", " 00 00'00.006\" E");
+        row("exponent form", "position", "2.5035e3", " 25 03'30.000\" E");
+        row("position: empty", "position", "", " ");
+        row("altitude: zero received", "altitude", "0.0", "         0.0");
+        row("altitude: empty", "altitude", "", "");
+        row("speed: empty", "speed", "", "");
+        row("heading: empty", "heading", "", "");
+        row("DOP: empty", "dop", "", "");
+    }
+    void receivedAndShown() {
+        QFETCH(QString, field);
+        QFETCH(QString, received);
+        QFETCH(QString, shown);
+        const std::string text = received.toStdString();
+        std::string result;
+        if (field == "time") result = TimeText(text);
+        if (field == "position") {
+            const Dms dms = ToDms(text);
+            result = LongitudeDegreesText(dms) + " " + MinutesSecondsText(dms, 'E');
+        }
+        if (field == "altitude") result = AltitudeText(text);
+        if (field == "speed") result = SpeedText(text);
+        if (field == "heading") result = CourseText(text);
+        // The record holds DOPs as the library read them: 0 for an empty field.
+        if (field == "dop") result = DopText(static_cast<float>(number(text)));
+        QCOMPARE(Q(result), shown);
     }
 
     void captions() {

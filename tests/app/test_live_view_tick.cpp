@@ -142,12 +142,12 @@ class TestLiveViewTick : public QObject {
         for (QAction* a : {MainForm->Cold_Start, MainForm->Warm_Start, MainForm->Hot_Start,
                            MainForm->SetNMEASentences1, MainForm->LoadFW})
             QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
-        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 27"));
+        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 26"));
         QCOMPARE(view->Edit2->text(), QString("     07/07/2009"));
         QCOMPARE(view->Edit3->text(), QString("   25"));
-        QCOMPARE(view->Edit20->text(), QString("03'29.999\" N"));
+        QCOMPARE(view->Edit20->text(), QString("03'30.000\" N"));
         QCOMPARE(view->Edit4->text(), QString(" 121"));
-        QCOMPARE(view->Edit21->text(), QString("30'34.030\" E"));
+        QCOMPARE(view->Edit21->text(), QString("30'34.068\" E"));
         QCOMPARE(view->Edit14->text(), QString("  18.5"));
         QCOMPARE(view->Edit15->text(), QString(" 54.7"));
         QCOMPARE(view->Edit13->text(), QString("         123.5"));
@@ -163,8 +163,8 @@ class TestLiveViewTick : public QObject {
         Feed("GPRMC,095327.450,V,2503.5000,N,12130.5678,E,,54.70,070709,,,N");
         Tick();
         QCOMPARE(view->Edit18->text(), QString(" Invalid "));
-        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 28"));
-        QCOMPARE(view->Edit14->text(), QString("  0.0"));
+        QCOMPARE(view->Edit1->text(), QString("     09 : 53 : 27"));
+        QCOMPARE(view->Edit14->text(), QString());  // left empty by the receiver
         for (QLineEdit* e : view->ValidityEdits()) QCOMPARE(Background(e), ButtonFace());
 
         // Without a new RMC nothing is rewritten.
@@ -346,6 +346,57 @@ class TestLiveViewTick : public QObject {
         QCOMPARE(MainForm->StatusPanel0->text(), "Connected : " + PortName + " / 9600 bps");
         // Chart and sky plot were drawn from the simulator's satellites.
         QTRY_VERIFY_WITH_TIMEOUT(view->Image2->picture() != ChannelChart::RenderEmpty(), 5000);
+        MainForm->ToolButton1Click();
+    }
+
+    // Nothing of an ended link is shown as current: once it ends, Fix and Mode
+    // claim nothing and no field stays green; the next connection, to a
+    // receiver that stays silent, shows the start-up look.
+    void endedLinkShowsNoFix_data() {
+        QTest::addColumn<bool>("pulled");
+        QTest::newRow("disconnect") << false;
+        QTest::newRow("receiver pulled") << true;
+    }
+    void endedLinkShowsNoFix() {
+        QFETCH(bool, pulled);
+        MainForm->Timer1->start();
+        BaudRateText = "9600";
+        auto noFieldGreen = [&] {
+            for (QLineEdit* e : view->ValidityEdits()) {
+                if (Background(e) != ButtonFace()) return false;
+            }
+            return true;
+        };
+        {
+            ReceiverSim sim({"--time-scale", "0.2"});
+            PortName = QString::fromStdString(sim.device());
+            MainForm->ToolButton1Click();
+            QTRY_COMPARE_WITH_TIMEOUT(view->Edit19->text(), QString(" 3D "), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(Background(view->Edit3), kGreen, 5000);
+            if (pulled) {
+                sim.kill9();
+                QTRY_COMPARE_WITH_TIMEOUT(MainForm->ToolButton1ImageIndex, 24, 5000);
+            } else {
+                MainForm->ToolButton1Click();
+            }
+            QVERIFY(noFieldGreen());
+            // Later ticks, and sentences the reader still had, change nothing.
+            QTest::qWait(1200);
+            QVERIFY(noFieldGreen());
+            QCOMPARE(view->Edit18->text(), QString(" "));
+            QCOMPARE(view->Edit19->text(), QString(" "));
+            QVERIFY(!view->Edit3->text().trimmed().isEmpty());  // the last values stay readable
+        }
+        ReceiverSim silent({"--fault", "silent"});
+        PortName = QString::fromStdString(silent.device());
+        MainForm->ToolButton1Click();
+        QCOMPARE(GetComPort_connected_Status(), 1);
+        QTest::qWait(1200);
+        QVERIFY(noFieldGreen());
+        for (QLineEdit* e : view->ValidityEdits()) {
+            const bool fix_field = e == view->Edit18 || e == view->Edit19;
+            QCOMPARE(e->text(), QString(fix_field ? " " : ""));
+        }
         MainForm->ToolButton1Click();
     }
 
