@@ -363,6 +363,7 @@ void TMainForm::ToolButton1Click() {
     CMD_Clear_parse_gsa_done();
     CMD_Clear_parse_gsv_done();
     if (MainMDIChild) MainMDIChild->ShowStartUpLook();
+    IgnoreEarlierVersionReports();
     ClearChStatus();
     if (MainMDIChild) {
         MainMDIChild->DrawEmptyChannelChart();
@@ -370,6 +371,16 @@ void TMainForm::ToolButton1Click() {
     }
     SetConnectedControls(true);
     StartReader();
+}
+
+void TMainForm::IgnoreEarlierVersionReports() {
+    // A version the library holds from an earlier link does not name the
+    // receiver on this one: its caption waits until a restart or a version
+    // query clears the library's flag and this receiver answers.
+    ParseNMEAInfo record{};
+    GetParseNMEAInfo(&record);
+    VersionCaptionShown = record.parse_fw_ver_done != 0 ? 1 : 0;
+    CustomerCaptionShown = record.parse_customer_fw_ver_done != 0 ? 1 : 0;
 }
 
 void TMainForm::ToolButton10Click() {
@@ -469,7 +480,8 @@ void TMainForm::Timer2Timer() {
     QThread::msleep(200);
     if (GetComPort_connected_Status() != 0) return;  // try again one interval later
 
-    BaudRateText = BaudRateForm ? BaudRateForm->ComBox1->currentText() : BaudRateText;
+    // BaudRateText holds the rate the baud-rate dialog commanded; its box may
+    // have been edited since (a refused text stays in it).
     if (ComPortForm) SetComboText(ComPortForm->ComboBox2, BaudRateText);
     CMD_Clear_parse_gsv_done();
     CMD_Clear_parse_gsa_done();

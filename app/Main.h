@@ -128,6 +128,7 @@ class TMainForm : public QMainWindow {
 
   private:
     void Disconnect();
+    void IgnoreEarlierVersionReports();
     void SetConnectedControls(bool connected);
     void FitOuterSize();
 

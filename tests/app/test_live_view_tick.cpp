@@ -371,6 +371,8 @@ class TestLiveViewTick : public QObject {
             ReceiverSim sim({"--time-scale", "0.2"});
             PortName = QString::fromStdString(sim.device());
             MainForm->ToolButton1Click();
+            MainForm->Cold_StartClick();  // the receiver reports its version on this link
+            QTRY_VERIFY_WITH_TIMEOUT(view->windowTitle().contains("F/W Ver"), 10000);
             QTRY_COMPARE_WITH_TIMEOUT(view->Edit19->text(), QString(" 3D "), 30000);
             QTRY_COMPARE_WITH_TIMEOUT(Background(view->Edit3), kGreen, 5000);
             if (pulled) {
@@ -393,6 +395,7 @@ class TestLiveViewTick : public QObject {
         QCOMPARE(GetComPort_connected_Status(), 1);
         QTest::qWait(1200);
         QVERIFY(noFieldGreen());
+        QCOMPARE(view->windowTitle(), QString("Main Window   "));  // no earlier receiver's version
         for (QLineEdit* e : view->ValidityEdits()) {
             const bool fix_field = e == view->Edit18 || e == view->Edit19;
             QCOMPARE(e->text(), QString(fix_field ? " " : ""));

@@ -261,7 +261,8 @@ class TestMainForm : public QObject {
     // leaves it: port closed, Timer2 on, Timer1 off, the reader asked to stop.
     void reopenAtNewRate() {
         connectPty();
-        SetComboText(BaudRateForm->ComBox1, "115200");
+        BaudRateText = "115200";                       // as the dialog's OK stored it
+        SetComboText(BaudRateForm->ComBox1, "12345");  // edited since: not what was commanded
         COM_Close();
         MainForm->Timer1->stop();
         MainForm->Timer2->start();
