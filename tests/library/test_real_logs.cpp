@@ -114,7 +114,10 @@ void check_log(const fs::path& nmea, Counts& counts) {
     fs::path ref = nmea;
     ref.replace_extension(".reference.jsonl");
     std::map<int, Json> by_line;
-    for (Json& r : read_jsonl(ref)) by_line[r.at("line").get<int>()] = std::move(r);
+    for (Json& r : read_jsonl(ref)) {
+        const int line = r.at("line").get<int>();
+        by_line[line] = std::move(r);
+    }
     ASSERT_FALSE(by_line.empty()) << ref;
 
     zorvik::testing::reset_record();
