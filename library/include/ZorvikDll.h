@@ -216,7 +216,7 @@ ZORVIK_API void GetSAT_Pos(int elevation, int azimuth, int* x, int* y);
 
 /* ---- Command sentences ------------------------------------------------- */
 
-/* Each writes one sentence (see Writes) and returns 1 when it was handed to
+/* Each writes one command (see Writes) and returns 1 when it was handed to
  * the port, else 0; none waits for an answer. The restarts and CMD_FWVersion
  * then clear parse_fw_ver_done, CMD_CustomerVersion parse_customer_fw_ver_done,
  * whatever the write returned. */
@@ -278,15 +278,13 @@ ZORVIK_API void GetXmodemPPInfo(XmodemPPInfo* info);
 
 /* ---- Ephemeris upload -------------------------------------------------- */
 
-/* Send the VBI frames valid now (by the last RMC time; the computer's UTC
- * clock while the receiver's year is below 2008) to a receiver already on VBI
- * input, one write each (see Writes). 1 when sent; 0 for an unreadable or
- * out-of-bounds file, no time, nothing valid, a bad frame or a failed write
- * (frames sent stay sent). UpdateBE: a broadcast file of 2048 to 8192 bytes;
- * blocks 1 s once the time is known, then 150 ms per frame. UpdateLTE: the
- * record valid now in a long-term file of 1024 to 131072 bytes (when none is
- * by the receiver's time, by the computer's); 100 ms per frame. A failed
- * write costs 1 s more. */
+/* Send an ephemeris file's VBI frames to a receiver already on VBI input, one
+ * write each (see Writes). 1 when the frames valid now were sent, else 0
+ * (frames sent stay sent). Now is the last RMC's time, or the computer's UTC
+ * clock while the receiver's year is below 2008 or (LTE) when no record is
+ * valid by the receiver's. UpdateBE: 2048 to 8192 bytes; blocks 1 s before
+ * the first frame and 150 ms after each. UpdateLTE: 1024 to 131072 bytes, the
+ * one valid record; 100 ms after each frame. A failed write costs 1 s more. */
 ZORVIK_API int UpdateBE(const char* file_name);
 ZORVIK_API int UpdateLTE(const char* file_name);
 
