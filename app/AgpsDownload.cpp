@@ -55,14 +55,6 @@ QString AgpsHost() {
     return host;
 }
 
-QString AgpsRequestPath(AgpsKind kind) {
-    return QString::fromStdString(svc::AgpsRequestPath(ServiceKind(kind)));
-}
-
-QString AgpsRequestAddress(AgpsKind kind) {
-    return AgpsHost() + AgpsRequestPath(kind);
-}
-
 QString AgpsLocalFileName(AgpsKind kind) {
     return QString::fromStdString(svc::AgpsLocalFileName(ServiceKind(kind)));
 }

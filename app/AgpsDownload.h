@@ -21,10 +21,6 @@ inline constexpr qint64 kLTEFileLimit = static_cast<qint64>(zorvik::service::kLT
 
 // Scheme, host and port of the A-GPS server (a build setting).
 QString AgpsHost();
-// Path and query of the request for one kind, with the installation's credentials.
-QString AgpsRequestPath(AgpsKind kind);
-// AgpsHost() followed by AgpsRequestPath(kind).
-QString AgpsRequestAddress(AgpsKind kind);
 // "BE.bin" or "LTE.bin", relative to the current directory.
 QString AgpsLocalFileName(AgpsKind kind);
 

@@ -14,10 +14,6 @@ namespace {
 constexpr int kAfterRunPauseMs = 1000;
 }  // namespace
 
-QString XmodemResultText(int result) {
-    return QString::fromStdString(svc::XmodemResultText(result));
-}
-
 bool ParseWaitingTime(const QString& text, int& out_ms) {
     return svc::ParseWaitingTime(text.toStdString(), out_ms);
 }

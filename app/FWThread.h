@@ -22,9 +22,6 @@ struct FWRunParams {
 // Status line texts of a run (the shared procedure's own).
 namespace fwstatus = zorvik::service::flash_text;
 
-// The status line for a result of Xmodem_1K.
-QString XmodemResultText(int result);
-
 // Parses the "Waiting Time" text: decimal digits (surrounding blanks allowed)
 // giving 0 to 2^31-1 milliseconds. False for anything else.
 bool ParseWaitingTime(const QString& text, int& out_ms);

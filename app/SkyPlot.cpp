@@ -45,7 +45,7 @@ QImage Render(const ParseNMEAInfo& info, const QImage& sky_template) {
     if (image.isNull()) return image;
     QPainter painter(&image);
     painter.setFont(ChannelChart::BitmapFont());
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < ChannelChart::kSlots; ++i) {
         if (info.ch_status[i] == 0 || info.sv_pos_missing[i] != 0) continue;
         int x = 0;
         int y = 0;

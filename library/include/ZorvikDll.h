@@ -7,6 +7,16 @@
  *
  * Plain C ABI. Records cross by copy into storage that the caller provides;
  * texts passed in stay the caller's. Flags are 32-bit integers holding 0 or 1.
+ *
+ * Threads: any function may be called from any thread; the port, the state
+ * record, the command buffer, the port scan and the progress record each have
+ * a lock or are atomic. Rules the locks cannot give are stated below.
+ *
+ * Writes: a function that writes to the port first waits for a command, write,
+ * open or close under way on another thread, then blocks until its bytes are
+ * handed to the port: at most the time they need at the line rate plus one
+ * second. Each write goes out whole. It fails (0) when no port is open: never
+ * opened, after COM_Close, or once the device has gone.
  */
 #ifndef ZORVIK_DLL_H
 #define ZORVIK_DLL_H
@@ -107,17 +117,40 @@ typedef struct XmodemPPInfo {
 
 /* ---- Serial link ------------------------------------------------------- */
 
-/* Opens the port (8N1, no flow control, 100 ms read time-out). Returns the
- * handle value (a file descriptor on POSIX), 0 on failure. */
+/* COM_Open closes any port still open, then opens port_name (a name as the
+ * scan lists it, or a device path) for this process alone: raw 8N1 at
+ * baud_text (a rate it does not know keeps the port's speed), no flow
+ * control, reads returning within 100 ms. Returns the handle value (a file
+ * descriptor on POSIX), 0 on failure. Blocks for the close and the open.
+ *
+ * COM_Close lets the output already written leave (at most its time at the
+ * line rate plus one second), discards pending input, puts the port's read
+ * time-outs back and closes it; later commands fail with 0. Both first wait
+ * for a library read (at most 100 ms) or write under way.
+ *
+ * Any thread; a caller that reads the returned handle itself must not be
+ * reading it during either call: the number goes to the next file opened. */
 ZORVIK_API int COM_Open(const char* port_name, const char* baud_text);
 ZORVIK_API void COM_Close(void);
+
+/* 1 while a port is open, else 0. Never blocks; at most every 50 ms it also
+ * checks whether the device has gone, and closes the port if so. */
 ZORVIK_API int GetComPort_connected_Status(void);
+/* Lists the machine's serial ports and the registered virtual ports, at most
+ * ZORVIK_MAX_PORTS, for GetScanComPortPara. Blocks while the system lists its
+ * devices; never touches the open port. */
 ZORVIK_API void ScanComPort(void);
+/* Copies the last scan: count, and the first count names (the rest of the
+ * caller's record untouched). Never blocks. */
 ZORVIK_API void GetScanComPortPara(ComInfo* info);
 
 /* ---- Receiver state record --------------------------------------------- */
 
+/* Copies the whole record, never halfway through a line's parse (it waits
+ * for that one parse at most). */
 ZORVIK_API void GetParseNMEAInfo(ParseNMEAInfo* info);
+/* Each sets its one field to 0. The caller acts on a done flag in its copy of
+ * the record, then clears it here so that the next sentence raises it anew. */
 ZORVIK_API void CMD_Clear_NMEA09_2ndCommmand_done(void);
 ZORVIK_API void CMD_Clear_parse_rmc_done(void);
 ZORVIK_API void CMD_Clear_parse_gsv_done(void);
@@ -129,14 +162,20 @@ ZORVIK_API void CMD_Clear_nmea_sentence(void);
 
 /* ---- NMEA intake ------------------------------------------------------- */
 
-/* Dispatches one received line (starting with '$', line end removed). */
+/* Hands one received line ('$' first, line end removed; not changed) to its
+ * parser. A $PKVX200 reply with code 9 while NMEA09_2ndCommmand_done is 0
+ * writes the second baud-rate step (see Writes); nothing else blocks. */
 ZORVIK_API void ParseNMEA(char* line);
-/* Checksum of the characters between the first character and the first '*';
- * leaves its two upper-case hex digits in checksum_text. */
+/* XOR of the characters after the first one up to the first '*' (or the
+ * end); also leaves its two upper-case hex digits in checksum_text. */
 ZORVIK_API int CheckSum(const char* text);
-/* 1 when the two digits after '*' match; else sets checksum_error, 0. */
+/* 1 when the two digits after the first '*' match the line's checksum;
+ * otherwise sets checksum_error and returns 0. */
 ZORVIK_API int Calculate_CheckSum(const char* line);
 
+/* One sentence kind's parser, no checksum check; start indexes the line's
+ * first field (7 for "$GPRMC,"). RMC, GGA, GSA and a GSV group's last message
+ * raise their done flags; ParseNMEA raises the version and TTFF ones. */
 ZORVIK_API void ParseRMC(int start, char* line);
 ZORVIK_API void ParseGGA(int start, char* line);
 ZORVIK_API void ParseFW_Ver(int start, char* line);
@@ -147,29 +186,54 @@ ZORVIK_API void ParseGSA(int start, char* line);
 
 /* ---- Clock ------------------------------------------------------------- */
 
+/* Whole seconds from 1980-01-06 00:00:00 (no leap seconds) to the last RMC's
+ * date and time, which it also puts into the clock fields; 0 when the month is
+ * not 1 to 12 (no RMC yet). */
 ZORVIK_API uint32_t GetGPSTime(void);
+/* The same conversion of the clock fields as last set: by GetGPSTime, or by an
+ * ephemeris upload that took the computer's clock. */
 ZORVIK_API uint32_t time_and_date_to_seconds(void);
 
 /* ---- Channel table ----------------------------------------------------- */
 
+/* Zeroes the channel table (PRN, elevation, azimuth, C/N0, position missing)
+ * and sv_used; ch_status and the sorted copy stay. */
 ZORVIK_API void ClearChStatus(void);
+/* Derives ch_status per channel: 0 no satellite, 1 no signal (Search),
+ * 2 signal (Track), 3 also used in the fix (PVT). */
 ZORVIK_API void GetChStatus(void);
+/* 1 when prn is one of the twelve sv_used entries, else 0. */
 ZORVIK_API int CheckSAT_Used(int prn);
+/* Rebuilds sorted_prn, sorted_snr and sorted_status from the channel table,
+ * by ascending PRN (empty channels first); ttff_sv_cn_clean zeroes them. */
 ZORVIK_API void sort_sv_cn(void);
 ZORVIK_API void ttff_sv_cn_clean(void);
+/* These two work on the caller's data alone. SV_Sort sorts key[0..count)
+ * ascending and moves first[] and second[] along. GetSAT_Pos gives the sky
+ * plot's pixel: zenith at (124, 120), horizon radius 102, y downwards. */
 ZORVIK_API void SV_Sort(int* first, int* key, int count, int* second);
 ZORVIK_API void GetSAT_Pos(int elevation, int azimuth, int* x, int* y);
 
 /* ---- Command sentences ------------------------------------------------- */
 
+/* Each writes one command (see Writes) and returns 1 when it was handed to
+ * the port, else 0; none waits for an answer. The restarts and CMD_FWVersion
+ * then clear parse_fw_ver_done, CMD_CustomerVersion parse_customer_fw_ver_done,
+ * whatever the write returned. */
 ZORVIK_API int CMD_ColdStart(void);
 ZORVIK_API int CMD_WarmStart(void);
 ZORVIK_API int CMD_HotStart(void);
 ZORVIK_API int CMD_FWVersion(void);
 ZORVIK_API int CMD_CustomerVersion(void);
+/* First step of a rate change; code + '0' is the rate digit (not checked).
+ * ParseNMEA sends the second step on the receiver's reply once the caller has
+ * armed it with CMD_Clear_NMEA09_2ndCommmand_done. */
 ZORVIK_API int CMD_Set_BuadRate(int code);
 ZORVIK_API int CMD_NMEA09_2ndCommmand(void);
+/* Mode 0 switches the sentence on, 1 off; any other mode writes nothing and
+ * returns 0. */
 ZORVIK_API int CMD_SetNMEASentences(int sentence, int mode);
+/* The two characters of the satellite number, sent as they are. */
 ZORVIK_API int In_Single_Channel_Mode(char first, char second);
 ZORVIK_API int Exit_Single_Channel_Mode(void);
 ZORVIK_API int CMD_Prog_AP(void);
@@ -179,30 +243,48 @@ ZORVIK_API int CMD_Prog_AllImage(void);
 ZORVIK_API int CMD_WriteLTEToSPIFlash(void);
 ZORVIK_API int CMD_NMEAToVBI_Input(void);
 ZORVIK_API int CMD_VBIToNMEA_Input(void);
-/* Writes the first `length` bytes of text (up to and including its '*'),
- * then the two checksum digits and CR LF. */
+/* Writes the first `length` bytes of text (up to and including its '*'; never
+ * past its NUL), then their checksum digits (also left in checksum_text) and
+ * CR LF. Returns the second write's result; 0 for no text or length < 1. */
 ZORVIK_API int CMD_SendNMEACommand(const char* text, int length);
 
 /* ---- XMODEM ------------------------------------------------------------ */
 
 /* Results of Xmodem_1K. */
-#define ZORVIK_XMODEM_FILE_CANNOT_OPEN 512 /* nothing was sent */
-#define ZORVIK_XMODEM_WRITE_FAILED 513     /* also a result of Xmodem */
+#define ZORVIK_XMODEM_FILE_CANNOT_OPEN 512 /* not opened; or read short mid-way (no EOT sent) */
+#define ZORVIK_XMODEM_WRITE_FAILED 513     /* a block was not written (also Xmodem's) */
 #define ZORVIK_XMODEM_NO_ACK 514           /* a block or the final EOT unacknowledged */
 #define ZORVIK_XMODEM_OK 515               /* the receiver acknowledged the EOT */
 /* Results of Xmodem (besides ZORVIK_XMODEM_WRITE_FAILED). */
-#define ZORVIK_XMODEM_IMAGE_NO_ACK 257
-#define ZORVIK_XMODEM_IMAGE_OK 258
+#define ZORVIK_XMODEM_IMAGE_NO_ACK 257 /* a block unacknowledged */
+#define ZORVIK_XMODEM_IMAGE_OK 258     /* every block acknowledged */
 
+/* Xmodem_1K sends a file in 1024-byte blocks, Xmodem loader image 2 (259) or
+ * 1 (any other value) in 128-byte ones, once the caller has seen the NAK.
+ * Blocks to the end: per block a write (see Writes) and up to 1 s for its ACK;
+ * Xmodem_1K 1 s more for the EOT's. These and the polls read the port: one at
+ * a time and with no other reader, or an acknowledgement is lost. */
 ZORVIK_API int Xmodem_1K(const char* file_name);
 ZORVIK_API int Xmodem(int image);
+/* 1 when an ACK (a NAK) arrives within one second, else 0 (also with no port
+ * open); other bytes are dropped. Blocks up to one second and one 100 ms read.
+ * PollingXmodem_NAK raises nak_received and clears it again before it returns. */
 ZORVIK_API int PollingXmodem_ACK(void);
 ZORVIK_API int PollingXmodem_NAK(void);
+/* Copy the progress (percent 0 to 100, set per acknowledged block, kept
+ * between transfers); GetXmodemPP leaves nak_received alone. Never block. */
 ZORVIK_API void GetXmodemPP(XmodemPPInfo* info);
 ZORVIK_API void GetXmodemPPInfo(XmodemPPInfo* info);
 
 /* ---- Ephemeris upload -------------------------------------------------- */
 
+/* Send an ephemeris file's VBI frames to a receiver already on VBI input, one
+ * write each (see Writes). 1 when the frames valid now were sent, else 0
+ * (frames sent stay sent). Now is the last RMC's time, or the computer's UTC
+ * clock while the receiver's year is below 2008 or (LTE) when no record is
+ * valid by the receiver's. UpdateBE: 2048 to 8192 bytes; blocks 1 s before
+ * the first frame and 150 ms after each. UpdateLTE: 1024 to 131072 bytes, the
+ * one valid record; 100 ms after each frame. A failed write costs 1 s more. */
 ZORVIK_API int UpdateBE(const char* file_name);
 ZORVIK_API int UpdateLTE(const char* file_name);
 

@@ -16,13 +16,13 @@ int use_count = 0;
 
 void library_initialise() {
     std::lock_guard lock(lifecycle_mutex);
-    if (use_count++ == 0) serial_link_initialise();
+    if (use_count++ == 0) serial_link_clear_scan();
 }
 
 void library_finalise() {
     std::lock_guard lock(lifecycle_mutex);
     if (use_count == 0) return;
-    if (--use_count == 0) serial_link_finalise();
+    if (--use_count == 0) serial_link_clear_scan();
 }
 
 // The one entry point for load notifications: attach (1) initialises,

@@ -13,8 +13,8 @@ void library_finalise();
 // The entry unit of the platform (src/entry_posix.cpp or src/entry_win32.cpp) calls it.
 int library_entry(unsigned reason);
 
-// Work of the serial link unit (serial_link.cpp).
-void serial_link_initialise();
-void serial_link_finalise();
+// Work of the serial link unit (serial_link.cpp), done at load and at unload:
+// empties the last port scan.
+void serial_link_clear_scan();
 
 }  // namespace zorvik

@@ -119,6 +119,7 @@ namespace {
 
 using zorvik::state;
 using zorvik::state_mutex;
+using zorvik::nmea::kChannels;
 
 void sv_sort(int* first, int* key, int count, int* second) {
     for (int i = 0; i < count; ++i) {
@@ -166,7 +167,7 @@ ZORVIK_API void ClearChStatus(void) {
 ZORVIK_API void GetChStatus(void) {
     std::lock_guard lock(state_mutex());
     ParseNMEAInfo& s = state();
-    for (int c = 0; c < 12; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
         if (s.sv_prn[c] == 0) {
             s.ch_status[c] = 0;
         } else if (s.sv_snr[c] == 0) {
@@ -191,12 +192,12 @@ ZORVIK_API void sort_sv_cn(void) {
     std::lock_guard lock(state_mutex());
     ParseNMEAInfo& s = state();
     zorvik::nmea::clear_sorted(s);
-    for (int c = 0; c < 12; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
         s.sorted_snr[c] = s.sv_snr[c];
         s.sorted_prn[c] = s.sv_prn[c];
         s.sorted_status[c] = s.ch_status[c];
     }
-    sv_sort(s.sorted_snr, s.sorted_prn, 12, s.sorted_status);
+    sv_sort(s.sorted_snr, s.sorted_prn, kChannels, s.sorted_status);
 }
 
 ZORVIK_API void SV_Sort(int* first, int* key, int count, int* second) {

@@ -129,13 +129,7 @@ int port_read_byte(std::uint8_t& out) {
     return got == 1 ? 1 : 0;
 }
 
-void serial_link_initialise() {
-    std::lock_guard lock(scan_mutex);
-    scan_count = 0;
-    std::memset(scan_ports, 0, sizeof scan_ports);
-}
-
-void serial_link_finalise() {
+void serial_link_clear_scan() {
     std::lock_guard lock(scan_mutex);
     scan_count = 0;
     std::memset(scan_ports, 0, sizeof scan_ports);

@@ -158,17 +158,13 @@ std::string DefaultAgpsHost() {
     return ZORVIK_AGPS_HOST;
 }
 
-std::string AgpsRequestPath(AgpsKind kind) {
+std::string AgpsRequestAddress(AgpsKind kind, std::string_view host) {
+    while (!host.empty() && host.back() == '/') host.remove_suffix(1);
     const std::string usr = std::string("USR(") + ZORVIK_AGPS_ACCOUNT + "," + ZORVIK_AGPS_KEY +
                             "," + ZORVIK_AGPS_NUMBER + ",());";
     const char* data =
         kind == AgpsKind::BE ? "BE(BE,VBI::Ephemeris);" : "LE(LE,VBI::Ephemeris,120,4);";
-    return "/?RQ=" + usr + data;
-}
-
-std::string AgpsRequestAddress(AgpsKind kind, std::string_view host) {
-    while (!host.empty() && host.back() == '/') host.remove_suffix(1);
-    return std::string(host) + AgpsRequestPath(kind);
+    return std::string(host) + "/?RQ=" + usr + data;
 }
 
 bool IsAgpsHost(std::string_view host) {

@@ -23,9 +23,8 @@ inline constexpr int kAgpsDownloadTimeoutMs = 15000;
 
 // Scheme, host and port of the build's A-GPS server, e.g. "http://127.0.0.1:8089".
 std::string DefaultAgpsHost();
-// The fixed path and query of the request for one kind, with the build's credentials.
-std::string AgpsRequestPath(AgpsKind kind);
-// host (trailing '/' dropped) followed by AgpsRequestPath(kind).
+// host (trailing '/' dropped) followed by the fixed path and query of the
+// request for one kind, with the build's credentials.
 std::string AgpsRequestAddress(AgpsKind kind, std::string_view host);
 // True for "http://" or "https://" followed by a host (and port) without a
 // path, query or fragment; one trailing '/' is allowed.
