@@ -245,7 +245,8 @@ ZORVIK_API int CMD_NMEAToVBI_Input(void);
 ZORVIK_API int CMD_VBIToNMEA_Input(void);
 /* Writes the first `length` bytes of text (up to and including its '*'; never
  * past its NUL), then their checksum digits (also left in checksum_text) and
- * CR LF. Returns the second write's result; 0 for no text or length < 1. */
+ * CR LF. Returns 1 when both went out; 0 for no text or length < 1, or when
+ * a write failed (a body that failed gets no trailer). */
 ZORVIK_API int CMD_SendNMEACommand(const char* text, int length);
 
 /* ---- XMODEM ------------------------------------------------------------ */

@@ -186,7 +186,7 @@ ZORVIK_API int CMD_SendNMEACommand(const char* text, int length) {
     // Never beyond the caller's text, whatever length says.
     const std::size_t n = strnlen(text, static_cast<std::size_t>(length));
     std::lock_guard lock(command_mutex());
-    zorvik::port_write(text, n);
+    const bool body_sent = zorvik::port_write(text, n) != 0;
     // The checksum of the very text just written, computed under the command
     // lock: a command sent by another thread (the intake's second baud-rate
     // step) between the caller's CheckSum and this call cannot change it.
@@ -197,6 +197,9 @@ ZORVIK_API int CMD_SendNMEACommand(const char* text, int length) {
         zorvik::nmea::checksum_digits(sum, digits);
         digits[2] = '\0';
     }
+    // A body that did not go out whole gets no trailer: the command was not
+    // sent, and a lone checksum would only reach the receiver as noise.
+    if (!body_sent) return 0;
     zorvik::nmea::checksum_digits(sum, reinterpret_cast<char*>(command_buffer));
     command_buffer[2] = '\r';
     command_buffer[3] = '\n';

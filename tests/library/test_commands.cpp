@@ -162,3 +162,12 @@ TEST_F(Commands, SecondBaudStepOncePerArming) {
 }
 
 }  // namespace
+
+// A peer that stops taking data: the command whose body could not go out is
+// reported as not sent, and no checksum trailer follows it on its own.
+TEST_F(Commands, CommandLineWhoseBodyStallsIsNotReportedSent) {
+    const std::string text = "$" + std::string(4000, 'X');
+    int result = 1;
+    for (int i = 0; i < 30 && result != 0; ++i) result = CMD_SendNMEACommand(text.c_str(), 4001);
+    EXPECT_EQ(result, 0);
+}
