@@ -107,10 +107,33 @@ typedef struct XmodemPPInfo {
 
 /* ---- Serial link ------------------------------------------------------- */
 
-/* Opens the port (8N1, no flow control, 100 ms read time-out). Returns the
- * handle value (a file descriptor on POSIX), 0 on failure. */
+/* Opens the port exclusively: raw 8N1 at the rate of baud_text (a malformed
+ * rate keeps the port's speed), no flow control. Returns the handle value, 0
+ * on failure.
+ *
+ * The handle (a file descriptor on POSIX, a HANDLE on Win32) is for reading
+ * the receiver's bytes with the platform's own call (read(), ReadFile): a
+ * read waits at most 100 ms and returns what has arrived, 0 bytes when
+ * nothing did (POSIX: a blocking descriptor, VMIN 0 / VTIME 1).
+ *
+ * The library owns the handle: never write through it, close it or change
+ * its settings. The library's commands write through a second, non-blocking
+ * descriptor of the same device (POSIX) or under write time-outs (Win32);
+ * a write fails once its bytes have had their time at the line rate plus
+ * one second. COM_Close and the next COM_Open close both.
+ *
+ * Read from one thread at a time, only while GetComPort_connected_Status()
+ * is 1, and never while COM_Open or COM_Close runs: a closed descriptor's
+ * number is reused at once, so the caller orders its status check and read
+ * against those calls. A device that goes away closes the port by itself
+ * (status 0); until the next COM_Open or COM_Close, reads through the old
+ * value fail or return 0 at once and never reach another file. */
 ZORVIK_API int COM_Open(const char* port_name, const char* baud_text);
+/* Lets written output drain (at most a write's bound), puts back the read
+ * time-outs found at open (never the rate), closes the port's handles and
+ * forgets them: later commands fail with 0. Harmless with no port open. */
 ZORVIK_API void COM_Close(void);
+/* 1 while the port is open, else 0 (also once its device has gone). */
 ZORVIK_API int GetComPort_connected_Status(void);
 ZORVIK_API void ScanComPort(void);
 ZORVIK_API void GetScanComPortPara(ComInfo* info);
