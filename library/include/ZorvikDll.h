@@ -117,22 +117,32 @@ typedef struct XmodemPPInfo {
 
 /* ---- Serial link ------------------------------------------------------- */
 
-/* COM_Open closes any port still open, then opens port_name (a name as the
- * scan lists it, or a device path) for this process alone: raw 8N1 at
- * baud_text (a rate it does not know keeps the port's speed), no flow
- * control, reads returning within 100 ms. Returns the handle value (a file
- * descriptor on POSIX), 0 on failure. Blocks for the close and the open.
+/* Closes any port still open, then opens port_name (a name as the scan lists
+ * it, or a device path) exclusively: raw 8N1 at baud_text (a rate it does not
+ * know keeps the port's speed), no flow control. Returns the handle value (a
+ * file descriptor on POSIX, a HANDLE on Win32), 0 on failure. Blocks for the
+ * close and the open; any thread.
  *
- * COM_Close lets the output already written leave (at most its time at the
- * line rate plus one second), discards pending input, puts the port's read
- * time-outs back and closes it; later commands fail with 0. Both first wait
- * for a library read (at most 100 ms) or write under way.
+ * The handle is for reading the receiver's bytes with the platform's own call
+ * (read(), ReadFile): a read waits at most 100 ms and returns what has
+ * arrived, 0 bytes when nothing did (POSIX: a blocking descriptor, VMIN 0 /
+ * VTIME 1). The library owns it: never write through it, close it or change
+ * its settings. The library's commands write through a second, non-blocking
+ * descriptor of the same device (POSIX) or under write time-outs (Win32).
  *
- * Any thread; a caller that reads the returned handle itself must not be
- * reading it during either call: the number goes to the next file opened. */
+ * Read from one thread at a time, only while GetComPort_connected_Status()
+ * is 1, and never while COM_Open or COM_Close runs: a closed descriptor's
+ * number goes to the next file opened. A device that goes away closes the
+ * port by itself (status 0); until the next COM_Open or COM_Close, reads
+ * through the old value fail or return 0 at once and never reach another
+ * file. */
 ZORVIK_API int COM_Open(const char* port_name, const char* baud_text);
+/* Lets written output drain (at most its time at the line rate plus one
+ * second), discards pending input, puts back the read time-outs found at open
+ * (never the rate), closes the port's handles and forgets them: later
+ * commands fail with 0. First waits for a library read (at most 100 ms) or
+ * write under way. Harmless with no port open; any thread. */
 ZORVIK_API void COM_Close(void);
-
 /* 1 while a port is open, else 0. Never blocks; at most every 50 ms it also
  * checks whether the device has gone, and closes the port if so. */
 ZORVIK_API int GetComPort_connected_Status(void);

@@ -2,11 +2,14 @@
 // read used by the command, XMODEM and ephemeris units, and the port scan.
 //
 // Threads: the GUI thread opens, closes and scans; the program's reader thread
-// polls the status; command writers may write from several threads. The
-// status and the handle are atomics; open, close and writes hold port_mutex,
-// and the library's own byte reads hold read_mutex, which open and close take
-// too (read_mutex first, then port_mutex), so that no write or read can reach
-// a descriptor after close has handed its number back to the system.
+// polls the status and reads the handle COM_Open returned; command writers may
+// write from several threads. Writes go through the port's writer, never
+// through that handle, so that they are bounded while the handle's reads still
+// wait up to the read time-out. The status and the handle are atomics; open,
+// close and writes hold port_mutex, and the library's own byte reads hold
+// read_mutex, which open and close take too (read_mutex first, then
+// port_mutex), so that no write or read can reach a descriptor after close has
+// handed its number back to the system.
 //
 // A device that goes away (unplugged, the far end of a pseudo-terminal closed)
 // closes the port as COM_Close does, found by a failed write or read or by the
@@ -32,9 +35,10 @@ namespace {
 
 std::atomic<serial::Handle> port_handle{serial::kInvalidHandle};
 std::atomic<int> connected{0};
-serial::Handle parked_handle = serial::kInvalidHandle;  // guarded by port_mutex
-serial::SavedSettings saved_settings;                   // guarded by port_mutex
-serial::ByteReader library_reader;                      // guarded by read_mutex
+serial::Handle port_writer = serial::kInvalidHandle;  // guarded by port_mutex
+serial::Port parked_port;                             // guarded by port_mutex
+serial::SavedSettings saved_settings;                 // guarded by port_mutex
+serial::ByteReader library_reader;                    // guarded by read_mutex
 
 std::mutex port_mutex;
 std::mutex read_mutex;
@@ -59,34 +63,37 @@ std::atomic<std::chrono::steady_clock::rep> next_gone_probe{0};
 
 // Both locks held by the caller.
 void close_locked() {
-    const serial::Handle h = port_handle.load();
-    if (h != serial::kInvalidHandle) {
+    const serial::Port port{port_handle.load(), port_writer};
+    if (port.handle != serial::kInvalidHandle) {
         // What was written goes out at the rate it was written at; only the
         // read time-outs are put back, never the rate.
-        serial::drain(h);
-        serial::purge(h, serial::kPurgeRxAbort);
-        serial::restore_settings(h, saved_settings);
-        serial::close_port(h);
+        serial::drain(port.handle);
+        serial::purge(port.handle, serial::kPurgeRxAbort);
+        serial::restore_settings(port.handle, saved_settings);
+        serial::close_port(port);
     }
-    if (parked_handle != serial::kInvalidHandle) {
-        serial::close_port(parked_handle);
-        parked_handle = serial::kInvalidHandle;
+    if (parked_port.handle != serial::kInvalidHandle) {
+        serial::close_port(parked_port);
+        parked_port = {};
     }
     // A closed descriptor's number is reused by the next open at once:
-    // forget it, so that later commands fail instead of writing elsewhere.
+    // forget both, so that later commands fail instead of writing elsewhere.
     port_handle.store(serial::kInvalidHandle);
+    port_writer = serial::kInvalidHandle;
     connected.store(0);
     saved_settings.bytes.clear();
     library_reader.reset();
 }
 
 // port_mutex held. When the device behind h has gone, the port is closed
-// for good (status 0, handle invalid) and the handle parked.
+// for good (status 0, handles invalid) and the handle parked.
 void close_if_gone_locked(serial::Handle h) {
     if (h == serial::kInvalidHandle || port_handle.load() != h || !serial::device_gone(h)) return;
-    serial::release_device(h);
-    parked_handle = h;
+    serial::Port port{h, port_writer};
+    serial::release_device(port);
+    parked_port = port;
     port_handle.store(serial::kInvalidHandle);
+    port_writer = serial::kInvalidHandle;
     connected.store(0);
     saved_settings.bytes.clear();
 }
@@ -112,7 +119,7 @@ int port_write(const void* data, std::size_t n) {
     if (h == serial::kInvalidHandle || connected.load() == 0) return 0;
     if (n > 0 && data == nullptr) return 0;
     if (closes_waiting.load() > 0) return 0;  // the port is closing under it
-    if (serial::write_all(h, data, n)) return 1;
+    if (serial::write_all(port_writer, data, n)) return 1;
     close_if_gone_locked(h);
     return 0;
 }
@@ -149,7 +156,8 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     close_locked();
 
     const std::string name = port_name ? port_name : "";
-    const serial::Handle h = name.empty() ? serial::kInvalidHandle : serial::open_exclusive(name);
+    const serial::Port port = name.empty() ? serial::Port{} : serial::open_exclusive(name);
+    const serial::Handle h = port.handle;
     if (h == serial::kInvalidHandle) {
         connected.store(0);
         return 0;
@@ -162,6 +170,7 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     serial::configure(h, std::string(baud_text ? baud_text : "") + ",N,8,1");
 
     library_reader.reset();
+    port_writer = port.writer;
     port_handle.store(h);
     connected.store(1);
     return static_cast<int>(h);

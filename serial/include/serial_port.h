@@ -35,11 +35,23 @@ struct SavedSettings {
 // Device path for a port name: "COMn", a bare name, or a path used as it is.
 std::string device_path(const std::string& port_name);
 
+// An open port. `handle` reads (COM_Open hands it out): a read waits up to
+// the read time-out. `writer` is what writes go through, bounded: on POSIX a
+// second, non-blocking open of the same device, because O_NONBLOCK belongs to
+// the open file and would make every read on `handle` return at once; on
+// Win32 the same handle, whose write time-outs bound the writes.
+struct Port {
+    Handle handle = kInvalidHandle;
+    Handle writer = kInvalidHandle;
+};
+
 // Opens the device read/write, exclusive, without becoming its controlling terminal.
 // A failure leaves the system's reason in errno (GetLastError on Win32), and
 // COM_Open adds no call after it, so that the program can tell the user why.
-Handle open_exclusive(const std::string& port_name);
-void close_port(Handle h);
+// A failed open gives a Port with both handles invalid.
+Port open_exclusive(const std::string& port_name);
+// Closes both handles.
+void close_port(const Port& port);
 
 // Bytes waiting in the driver's receive queue (ClearCommError's cbInQue).
 std::size_t queued_input(Handle h);
@@ -64,10 +76,12 @@ void drain(Handle h);
 // pseudo-terminal closed (a hang-up or an error condition on the handle).
 bool device_gone(Handle h);
 
-// Lets go of a gone device at once while h stays a handle of ours (to a dead
-// pipe on POSIX), so that a read racing on the old value fails and can never
-// meet a file opened later; close_port frees it.
-void release_device(Handle h);
+// Lets go of a gone device at once while port.handle stays a handle of ours
+// (to a dead pipe on POSIX), so that a read racing on the old value fails and
+// can never meet a file opened later; close_port frees it. The writer, used
+// only under the caller's lock, is closed at once where it is a handle of
+// its own.
+void release_device(Port& port);
 
 // The rate of a baud text such as "9600": decimal digits only, at most nine;
 // nothing for any other text.
@@ -86,10 +100,12 @@ void configure(Handle h, const std::string& mode);
 // Returns the count read, 0 on time-out, -1 on error.
 long read_some(Handle h, void* buf, std::size_t n);
 
-// Writes all n bytes in one call (WriteFile); true when all were handed to the
-// port within write_bound_ms. A write that runs out of time discards what it
-// left queued, so that a close after it need not wait for it.
-bool write_all(Handle h, const void* data, std::size_t n);
+// Writes all n bytes through a port's writer in one call (WriteFile); true
+// when all were handed to the port within write_bound_ms. A write that runs
+// out of time discards what it left queued, so that a close after it need not
+// wait for it. Only a writer bounds the time: on POSIX a blocking descriptor
+// would wait for a stalled peer for good.
+bool write_all(Handle writer, const void* data, std::size_t n);
 
 // The machine's serial ports and the registered virtual ports, stable order,
 // at most `limit` names. max_name_length is the size of the caller's name

@@ -1,5 +1,6 @@
 // The serial layer over termios: device paths, exclusive opens, raw 8N1 with
-// a 100 ms read time-out, and the port list from sysfs and the registry of
+// a 100 ms read time-out on a blocking descriptor, bounded writes through a
+// second, non-blocking one, and the port list from sysfs and the registry of
 // virtual ports.
 #include <dirent.h>
 #include <fcntl.h>
@@ -49,6 +50,37 @@ int fd_of(Handle h) {
 
 bool valid(Handle h) {
     return h >= 0 && h <= 0x7fffffff;
+}
+
+// errno says why an open failed; the clean-up after it must not change it.
+void close_keeping_errno(int fd) {
+    const int reason = errno;
+    ::close(fd);
+    errno = reason;
+}
+
+// The second open of the device that reader holds, for the writes. A name may
+// be re-pointed between two opens (a registered port whose owner restarted):
+// the writer must reach the very device the reader reads.
+int open_writer(const std::string& path, int reader) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat read_side {};
+    struct stat write_side {};
+    if (::fstat(reader, &read_side) != 0 || ::fstat(fd, &write_side) != 0 ||
+        read_side.st_rdev != write_side.st_rdev) {
+        ::close(fd);
+        errno = ENODEV;
+        return -1;
+    }
+    return fd;
+}
+
+// A read through fd then waits up to the read time-out (VMIN 0 / VTIME 1)
+// instead of returning at once with nothing.
+bool make_blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 // "COM" followed by a number from 1 up, any letter case; the number or nothing.
@@ -211,45 +243,55 @@ std::string device_path(const std::string& port_name) {
     return "/dev/" + port_name;
 }
 
-Handle open_exclusive(const std::string& port_name) {
+Port open_exclusive(const std::string& port_name) {
     const std::string path = device_path(port_name);
-    if (path.empty()) return kInvalidHandle;
+    if (path.empty()) return {};
     // O_NONBLOCK so that the open does not wait for carrier on a modem line.
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kInvalidHandle;
+    if (fd < 0) return {};
     // Commands must never be written into a plain file or a disk a user
     // typed by mistake: only terminal devices are serial ports.
     if (!::isatty(fd)) {
-        ::close(fd);
-        return kInvalidHandle;
+        close_keeping_errno(fd);
+        return {};
     }
     // The handle value 0 means failure to the program; keep it away from 0.
     if (fd == 0) {
         const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
-        ::close(fd);
-        if (moved < 0) return kInvalidHandle;
+        close_keeping_errno(fd);
+        if (moved < 0) return {};
         fd = moved;
     }
     // TIOCEXCL keeps other users out but not root; the lock keeps out every
-    // program that asks, root included, and another open of our own.
+    // program that asks, root included, and another open of our own. The
+    // lock belongs to this open only, so the writer's open below is not
+    // refused by it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return kInvalidHandle;
+        close_keeping_errno(fd);
+        return {};
+    }
+    // The writer stays non-blocking: it waits in poll() for at most the
+    // write's bound, so a peer that stops taking data can never hold a write
+    // (and the port) for good. It is opened before TIOCEXCL, which refuses
+    // any further open.
+    const int writer = open_writer(path, fd);
+    if (writer < 0 || !make_blocking(fd)) {
+        if (writer >= 0) ::close(writer);
+        close_keeping_errno(fd);
+        return {};
     }
     ::ioctl(fd, TIOCEXCL);
-    // The descriptor stays non-blocking: reads wait in poll() for at most the
-    // read time-out, and writes wait in poll() for at most their bound, so a
-    // peer that stops taking data can never hold a write (and the port) for good.
-    return fd;
+    return {fd, writer};
 }
 
-void close_port(Handle h) {
-    if (!valid(h)) return;
+void close_port(const Port& port) {
+    if (valid(port.writer) && port.writer != port.handle) ::close(fd_of(port.writer));
+    if (!valid(port.handle)) return;
     // The exclusive mode outlives our descriptor while another holds the
     // terminal open; give the port back as we found it.
-    ::ioctl(fd_of(h), TIOCNXCL);
-    ::flock(fd_of(h), LOCK_UN);
-    ::close(fd_of(h));
+    ::ioctl(fd_of(port.handle), TIOCNXCL);
+    ::flock(fd_of(port.handle), LOCK_UN);
+    ::close(fd_of(port.handle));
 }
 
 std::size_t queued_input(Handle h) {
@@ -322,7 +364,11 @@ bool device_gone(Handle h) {
     return errno == EIO || errno == ENXIO || errno == ENODEV;
 }
 
-void release_device(Handle h) {
+void release_device(Port& port) {
+    // Nobody writes without the caller's lock: the writer can go at once.
+    if (valid(port.writer) && port.writer != port.handle) ::close(fd_of(port.writer));
+    port.writer = kInvalidHandle;
+    const Handle h = port.handle;
     if (!valid(h)) return;
     // The stand-in is a pipe without a writer: a read on it reports a hang-up
     // (an error, not "nothing arrived", so no reader loop spins on it) and a
@@ -402,15 +448,15 @@ long read_some(Handle h, void* buf, std::size_t n) {
     return static_cast<long>(got);
 }
 
-bool write_all(Handle h, const void* data, std::size_t n) {
-    if (!valid(h)) return false;
+bool write_all(Handle writer, const void* data, std::size_t n) {
+    if (!valid(writer)) return false;
     if (n == 0) return true;
     if (data == nullptr) return false;
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(write_bound_ms(h, n));
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(write_bound_ms(writer, n));
     const auto* p = static_cast<const unsigned char*>(data);
     while (n > 0) {
-        const ssize_t w = ::write(fd_of(h), p, n);
+        const ssize_t w = ::write(fd_of(writer), p, n);
         if (w > 0) {
             p += w;
             n -= static_cast<std::size_t>(w);
@@ -422,10 +468,10 @@ bool write_all(Handle h, const void* data, std::size_t n) {
         if (left <= 0) {
             // The peer takes nothing: drop what is stuck so that a close
             // need not wait for it too.
-            ::tcflush(fd_of(h), TCOFLUSH);
+            ::tcflush(fd_of(writer), TCOFLUSH);
             return false;
         }
-        pollfd pfd{fd_of(h), POLLOUT, 0};
+        pollfd pfd{fd_of(writer), POLLOUT, 0};
         if (::poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
         if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
     }

@@ -95,18 +95,21 @@ std::string device_path(const std::string& port_name) {
     return kDevicePrefix + port_name;
 }
 
-Handle open_exclusive(const std::string& port_name) {
-    if (port_name.empty()) return kInvalidHandle;
+Port open_exclusive(const std::string& port_name) {
+    if (port_name.empty()) return {};
     const std::string path = device_path(port_name);
     // No sharing: a port that another program holds cannot be opened, and
     // while we hold it no other program can open it.
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
-    if (h == INVALID_HANDLE_VALUE || h == nullptr) return kInvalidHandle;
-    return reinterpret_cast<Handle>(h);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return {};
+    // One handle does both: its write time-outs bound the writes without
+    // touching how it reads.
+    return {reinterpret_cast<Handle>(h), reinterpret_cast<Handle>(h)};
 }
 
-void close_port(Handle h) {
+void close_port(const Port& port) {
+    const Handle h = port.handle;
     if (is_invalid(h)) return;
     // A reader thread may be waiting in a ReadFile on this handle, perhaps
     // under the time-outs just put back, which may have none. On a
@@ -208,10 +211,10 @@ bool device_gone(Handle h) {
     return is_gone_error(GetLastError());
 }
 
-void release_device(Handle h) {
-    // Handle values are reused too, so the handle stays open until
-    // close_port; the pending operations end now.
-    if (!is_invalid(h)) PurgeComm(to_win(h), kPurgeAll);
+void release_device(Port& port) {
+    // Handle values are reused too, so the handle (the writer too, which is
+    // the same) stays open until close_port; the pending operations end now.
+    if (!is_invalid(port.handle)) PurgeComm(to_win(port.handle), kPurgeAll);
 }
 
 // True when a ReadFile under these time-outs returns within a bounded time
@@ -258,14 +261,14 @@ long read_some(Handle h, void* buf, std::size_t n) {
     return static_cast<long>(got);
 }
 
-bool write_all(Handle h, const void* data, std::size_t n) {
-    if (is_invalid(h)) return false;
+bool write_all(Handle writer, const void* data, std::size_t n) {
+    if (is_invalid(writer)) return false;
     if (n > 0xffffffffu) return false;  // never one WriteFile call
     DWORD written = 0;
-    const BOOL ok = WriteFile(to_win(h), data, static_cast<DWORD>(n), &written, nullptr);
+    const BOOL ok = WriteFile(to_win(writer), data, static_cast<DWORD>(n), &written, nullptr);
     if (ok && written == n) return true;
     // Timed out (the write time-outs) or failed: nothing stays queued behind it.
-    if (ok) PurgeComm(to_win(h), PURGE_TXABORT | PURGE_TXCLEAR);
+    if (ok) PurgeComm(to_win(writer), PURGE_TXABORT | PURGE_TXCLEAR);
     return false;
 }
 

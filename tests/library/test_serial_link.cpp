@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
@@ -31,6 +32,11 @@ using zorvik::test::as_text;
 using zorvik::test::PtyPair;
 using zorvik::test::TempDir;
 using Clock = std::chrono::steady_clock;
+
+long ms_since(Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
 
 // Reads the pty's settings through a descriptor of our own.
 termios settings_of(const std::string& path) {
@@ -129,6 +135,39 @@ TEST_F(SerialLink, ReadWithNothingArrivingReturnsAfterTheTimeOut) {
     EXPECT_LT(ms, 2000);
 }
 
+// The program reads the handle COM_Open returns with a plain read(): it must
+// wait for the time-out on a quiet line (a read that returned at once would
+// make every such reader spin) and return what has arrived without waiting.
+TEST_F(SerialLink, PlainReadOnTheReturnedHandleWaitsAtMostTheTimeOut) {
+    const struct {
+        const char* line;
+        std::string arriving;
+        bool waits;
+    } cases[] = {
+        {"quiet", "", true},
+        {"bytes waiting", "$GPGGA", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const int handle = COM_Open(pty_.slave_path().c_str(), "115200");
+        ASSERT_NE(handle, 0);
+        pty_.write(c.arriving);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+        char buf[64];
+        const auto start = Clock::now();
+        const ssize_t got = ::read(handle, buf, sizeof buf);
+        const long ms = ms_since(start);
+        ASSERT_GE(got, 0) << std::strerror(errno);
+        EXPECT_EQ(std::string(buf, static_cast<std::size_t>(got)), c.arriving);
+        if (c.waits) {
+            EXPECT_GE(ms, 50);
+            EXPECT_LE(ms, 1000);
+        }
+        COM_Close();
+    }
+}
+
 TEST_F(SerialLink, BytesArriveInOrderAndWritesReachTheReceiver) {
     ASSERT_NE(COM_Open(pty_.slave_path().c_str(), "115200"), 0);
     pty_.write("$GPRMC,1*00\r\n");
@@ -145,7 +184,7 @@ TEST_F(SerialLink, BytesArriveInOrderAndWritesReachTheReceiver) {
 
 TEST_F(SerialLink, PortHeldByAnotherOpenerCannotBeOpened) {
     const auto other = zorvik::serial::open_exclusive(pty_.slave_path());
-    ASSERT_NE(other, zorvik::serial::kInvalidHandle);
+    ASSERT_NE(other.handle, zorvik::serial::kInvalidHandle);
     EXPECT_EQ(COM_Open(pty_.slave_path().c_str(), "9600"), 0);
     EXPECT_EQ(GetComPort_connected_Status(), 0);
     EXPECT_EQ(zorvik::port_write("x", 1), 0);
@@ -153,7 +192,8 @@ TEST_F(SerialLink, PortHeldByAnotherOpenerCannotBeOpened) {
 
     // Released: it opens now, and while we hold it nobody else can.
     ASSERT_NE(COM_Open(pty_.slave_path().c_str(), "9600"), 0);
-    EXPECT_EQ(zorvik::serial::open_exclusive(pty_.slave_path()), zorvik::serial::kInvalidHandle);
+    EXPECT_EQ(zorvik::serial::open_exclusive(pty_.slave_path()).handle,
+              zorvik::serial::kInvalidHandle);
 }
 
 TEST_F(SerialLink, BacklogAboveThresholdIsDiscardedAtOpenSmallerOneKept) {
@@ -206,15 +246,19 @@ TEST_F(SerialLink, WritesAfterCloseNeverReachTheDescriptorsNextOwner) {
     ASSERT_NE(handle, 0);
     COM_Close();
 
-    // The system hands the freed number to the next open at once.
+    // The system hands the freed numbers (the handle's and the writer's) to
+    // the next opens at once.
     TempDir dir;
-    const std::string file = dir / "victim";
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0600);
+    const int fd = ::open((dir / "victim").c_str(), O_RDWR | O_CREAT, 0600);
+    const int next = ::open((dir / "next").c_str(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
+    ASSERT_GE(next, 0);
     EXPECT_EQ(fd, handle);
     EXPECT_EQ(zorvik::port_write("$PKVX01*00\r\n", 12), 0);
     EXPECT_EQ(::lseek(fd, 0, SEEK_END), 0);
+    EXPECT_EQ(::lseek(next, 0, SEEK_END), 0);
     ::close(fd);
+    ::close(next);
 }
 
 TEST_F(SerialLink, OpeningAgainWhileOpenReleasesThePreviousPort) {
@@ -224,7 +268,7 @@ TEST_F(SerialLink, OpeningAgainWhileOpenReleasesThePreviousPort) {
     ASSERT_NE(COM_Open(second.slave_path().c_str(), "9600"), 0);
     // The first port is free again and the writes go to the second.
     const auto probe = zorvik::serial::open_exclusive(pty_.slave_path());
-    EXPECT_NE(probe, zorvik::serial::kInvalidHandle);
+    EXPECT_NE(probe.handle, zorvik::serial::kInvalidHandle);
     zorvik::serial::close_port(probe);
     EXPECT_NE(zorvik::port_write("z", 1), 0);
     EXPECT_EQ(as_text(second.read_exact(1)), "z");
@@ -300,11 +344,6 @@ struct VanishingPty {
     std::string slave;
 };
 
-long ms_since(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
 // The device goes away under each kind of user of the port: the library
 // notices within a second and closes the port, whoever finds it.
 TEST_F(SerialLink, VanishedDeviceClosesThePortWhoeverFindsIt) {
@@ -352,6 +391,53 @@ TEST_F(SerialLink, VanishedDeviceClosesThePortWhoeverFindsIt) {
         EXPECT_NE(zorvik::port_write("ok", 2), 0);
         EXPECT_EQ(as_text(back.read_exact(2)), "ok");
         COM_Close();
+    }
+}
+
+std::size_t open_descriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+// The port holds a descriptor for reads and one for writes: every way the
+// port ends gives both back.
+TEST_F(SerialLink, EveryWayThePortEndsLeavesNoDescriptorBehind) {
+    const std::string path = pty_.slave_path();
+    const struct {
+        const char* how;
+        std::function<void()> run;
+    } cases[] = {
+        {"close, then open",
+         [&] {
+             ASSERT_NE(COM_Open(path.c_str(), "9600"), 0);
+             COM_Close();
+             ASSERT_NE(COM_Open(path.c_str(), "9600"), 0);
+         }},
+        {"open over an open port",
+         [&] {
+             ASSERT_NE(COM_Open(path.c_str(), "9600"), 0);
+             ASSERT_NE(COM_Open(path.c_str(), "9600"), 0);
+         }},
+        {"device gone, then open",
+         [&] {
+             VanishingPty gone;
+             ASSERT_NE(COM_Open(gone.slave.c_str(), "9600"), 0);
+             gone.vanish();
+             const auto start = Clock::now();
+             while (GetComPort_connected_Status() != 0 && ms_since(start) < 1000)
+                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+             ASSERT_EQ(GetComPort_connected_Status(), 0);
+             ASSERT_NE(COM_Open(path.c_str(), "9600"), 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        const std::size_t before = open_descriptors();
+        c.run();
+        COM_Close();
+        EXPECT_EQ(open_descriptors(), before);
     }
 }
 

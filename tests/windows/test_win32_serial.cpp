@@ -372,8 +372,10 @@ TEST_F(Win32Serial, LongBacklogIsDiscardedAtOpenShortOneKept) {
 // ---- The backend's own contract -------------------------------------------
 
 TEST_F(Win32Serial, SavedTimeOutsArePutBackExactly) {
-    const serial::Handle h = serial::open_exclusive(port_name());
+    const serial::Port port = serial::open_exclusive(port_name());
+    const serial::Handle h = port.handle;
     ASSERT_NE(h, serial::kInvalidHandle);
+    EXPECT_EQ(port.writer, h);  // the write time-outs bound writes on the one handle
     COMMTIMEOUTS found{7, 3, 250, 2, 500};
     ASSERT_TRUE(SetCommTimeouts(reinterpret_cast<HANDLE>(h), &found));
 
@@ -396,7 +398,7 @@ TEST_F(Win32Serial, SavedTimeOutsArePutBackExactly) {
     serial::restore_settings(h, serial::SavedSettings{});
     GetCommTimeouts(reinterpret_cast<HANDLE>(h), &now);
     EXPECT_EQ(now.ReadTotalTimeoutConstant, 250u);
-    serial::close_port(h);
+    serial::close_port(port);
 }
 
 TEST(Win32Backend, InvalidHandleFailsQuietly) {
@@ -410,9 +412,9 @@ TEST(Win32Backend, InvalidHandleFailsQuietly) {
     EXPECT_FALSE(serial::save_settings(bad, saved));
     serial::purge(bad, serial::kPurgeAll);
     serial::configure(bad, "9600,N,8,1");
-    serial::close_port(bad);
-    EXPECT_EQ(serial::open_exclusive(""), serial::kInvalidHandle);
-    EXPECT_EQ(serial::open_exclusive("COM97"), serial::kInvalidHandle);
+    serial::close_port(serial::Port{});
+    EXPECT_EQ(serial::open_exclusive("").handle, serial::kInvalidHandle);
+    EXPECT_EQ(serial::open_exclusive("COM97").handle, serial::kInvalidHandle);
 }
 
 // A handle value that names something other than a serial port (what a stale
