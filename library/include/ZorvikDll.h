@@ -203,8 +203,36 @@ ZORVIK_API void GetXmodemPPInfo(XmodemPPInfo* info);
 
 /* ---- Ephemeris upload -------------------------------------------------- */
 
+/* The sizes a broadcast (BE) and a long-term (LTE) ephemeris file may have,
+ * in bytes, both ends included. */
+#define ZORVIK_BE_MIN_SIZE 2048
+#define ZORVIK_BE_MAX_SIZE 8192
+#define ZORVIK_LTE_MIN_SIZE 1024
+#define ZORVIK_LTE_MAX_SIZE 131072
+
+/* 1 when the file was valid now and its frames were sent, 0 otherwise. */
 ZORVIK_API int UpdateBE(const char* file_name);
 ZORVIK_API int UpdateLTE(const char* file_name);
+
+/* Results of CheckBE and CheckLTE: the first fault of the file's layout. */
+#define ZORVIK_EPHEMERIS_OK 0
+#define ZORVIK_EPHEMERIS_CANNOT_OPEN 1
+#define ZORVIK_EPHEMERIS_TOO_SMALL 2
+#define ZORVIK_EPHEMERIS_TOO_LARGE 3
+/* BE: the ten digits of the file's time do not follow its first line;
+ * LTE: a record header without its time or its frame byte count. */
+#define ZORVIK_EPHEMERIS_BAD_HEADER 4
+#define ZORVIK_EPHEMERIS_RECORD_CUT 5 /* LTE: a record runs past the end of the file */
+#define ZORVIK_EPHEMERIS_NO_FRAME 6   /* BE: none in the file; LTE: a record without one */
+#define ZORVIK_EPHEMERIS_BAD_FRAME 7  /* above 1,024 bytes, or past the end of file or record */
+
+/* Check a file's layout as UpdateBE and UpdateLTE walk it, sending nothing
+ * and reading no clock: every frame of the file (BE) or of every record
+ * (LTE) is whole, and the records fill the file to its end. A file that
+ * passes may still be outside its four hours. Meant for a downloaded file
+ * before it replaces an older one. */
+ZORVIK_API int CheckBE(const char* file_name);
+ZORVIK_API int CheckLTE(const char* file_name);
 
 #ifdef __cplusplus
 } /* extern "C" */
