@@ -226,11 +226,12 @@ ZORVIK_API int UpdateLTE(const char* file_name);
 #define ZORVIK_EPHEMERIS_NO_FRAME 6   /* BE: none in the file; LTE: a record without one */
 #define ZORVIK_EPHEMERIS_BAD_FRAME 7  /* above 1,024 bytes, or past the end of file or record */
 
-/* Check a file's layout as UpdateBE and UpdateLTE walk it, sending nothing
- * and reading no clock: every frame of the file (BE) or of every record
- * (LTE) is whole, and the records fill the file to its end. A file that
- * passes may still be outside its four hours. Meant for a downloaded file
- * before it replaces an older one. */
+/* Checks a file's size and layout as UpdateBE and UpdateLTE read them,
+ * sending nothing and reading no clock: the time after the first line (BE)
+ * or every record's header (LTE), and the frames of the file or of every
+ * record, each whole; the records fill the file to its end. Returns
+ * ZORVIK_EPHEMERIS_OK or the first fault. A file that passes may still lie
+ * outside its four hours. Meant for a download before it replaces a file. */
 ZORVIK_API int CheckBE(const char* file_name);
 ZORVIK_API int CheckLTE(const char* file_name);
 

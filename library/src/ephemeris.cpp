@@ -238,7 +238,8 @@ UploadIo library_io() {
 }
 
 int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
-    if (file.size() < kBroadcastMinSize || file.size() > kBroadcastMaxSize) return 0;
+    if (check_size(file.size(), kBroadcastMinSize, kBroadcastMaxSize) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     const auto current = io.current_time();
     if (!current) return 0;
     io.pause(kBroadcastFirstPauseMs);
@@ -253,7 +254,8 @@ int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
 }
 
 int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
-    if (file.size() < kLongTermMinSize || file.size() > kLongTermMaxSize) return 0;
+    if (check_size(file.size(), kLongTermMinSize, kLongTermMaxSize) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     auto current = io.current_time();
     if (!current) return 0;
     std::uint32_t now = current->now;
