@@ -59,7 +59,7 @@ QString AgpsLocalFileName(AgpsKind kind) {
     return QString::fromStdString(svc::AgpsLocalFileName(ServiceKind(kind)));
 }
 
-AgpsResult DownloadAgpsFile(AgpsKind kind) {
+AgpsDownloadOutcome DownloadAgpsFile(AgpsKind kind) {
     BusyCursor busy;
     svc::AgpsDownloadRequest request;
     request.kind = ServiceKind(kind);
@@ -69,7 +69,7 @@ AgpsResult DownloadAgpsFile(AgpsKind kind) {
 
     // The download runs beside the GUI thread, which keeps painting (and
     // serving its own sockets) but takes no user input until it ends.
-    AgpsResult result = AgpsResult::NetworkError;
+    AgpsDownloadOutcome result;
     std::unique_ptr<QThread> worker(
         QThread::create([&] { result = svc::DownloadAgpsFile(request); }));
     QEventLoop loop;
@@ -96,6 +96,7 @@ TEphemerisUploadDialog::TEphemerisUploadDialog(AgpsKind kind, const char* object
     Label1->setFont(Fonts::ArialPoints(14, QFont::Bold));
     Label1->setMinimumWidth(320);
     Label1->setMinimumHeight(40);
+    Label1->setWordWrap(true);  // a refused download's reason is longer than the usual lines
 
     auto* group_layout = new QVBoxLayout(GroupBox1);
     group_layout->addWidget(Label1);
@@ -108,7 +109,11 @@ TEphemerisUploadDialog::TEphemerisUploadDialog(AgpsKind kind, const char* object
 void TEphemerisUploadDialog::RunFromToolButton() {
     // A failed download is not reported: the dialog works with whatever file
     // is present, and an older file survives a failed download untouched.
-    DownloadAgpsFile(kind_);
+    // An answer that arrived but was refused is shown, since the server
+    // claimed success: Start then uploads the older file, if any.
+    const AgpsDownloadOutcome downloaded = DownloadAgpsFile(kind_);
+    if (downloaded.result == AgpsResult::NotEphemeris)
+        Label1->setText(QString::fromStdString(downloaded.message));
     exec();
     Label1->setText("  ");
 }

@@ -16,6 +16,7 @@ enum class AgpsKind { BE, LTE };
 
 // The limits and results are the shared procedure's.
 using AgpsResult = zorvik::service::AgpsResult;
+using AgpsDownloadOutcome = zorvik::service::AgpsDownloadOutcome;
 inline constexpr qint64 kBEFileLimit = static_cast<qint64>(zorvik::service::kBEFileLimit);
 inline constexpr qint64 kLTEFileLimit = static_cast<qint64>(zorvik::service::kLTEFileLimit);
 
@@ -26,10 +27,11 @@ QString AgpsLocalFileName(AgpsKind kind);
 
 // Downloads the kind's request address into its local file. The file is
 // written beside the old one and replaces it only once the whole answer has
-// arrived, so a failed, partial or oversized download leaves the older file as
-// it was. Blocks the caller (with a busy cursor, user input held back, the
-// windows still repainted) until the download ends or the time limit passes.
-AgpsResult DownloadAgpsFile(AgpsKind kind);
+// arrived and has the kind's layout, so a failed, partial, oversized or
+// malformed download leaves the older file as it was. Blocks the caller (with
+// a busy cursor, user input held back, the windows still repainted) until the
+// download ends or the time limit passes.
+AgpsDownloadOutcome DownloadAgpsFile(AgpsKind kind);
 
 // Test hooks: point the tools at a local server, shorten the time limit.
 // An empty host or a limit of 0 or less restores the built-in value.
@@ -44,7 +46,8 @@ void SetAgpsTimeoutForTesting(int timeout_ms);
 class TEphemerisUploadDialog : public QDialog {
     Q_OBJECT
   public:
-    // The main window's tool button: download, then show this dialog.
+    // The main window's tool button: download, then show this dialog (with
+    // the reason on its message line when the server's answer was refused).
     void RunFromToolButton();
 
     QPushButton* Button1 = nullptr;  // "Start"

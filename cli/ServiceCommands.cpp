@@ -86,15 +86,14 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
         std::cout << "Downloading " << options.kind << " ephemeris from "
                   << (options.host.empty() ? service::DefaultAgpsHost() : options.host)
                   << std::endl;
-        const service::AgpsResult downloaded =
+        const service::AgpsDownloadOutcome downloaded =
             service::DownloadAgpsFile(request, interrupts.Flag());
-        if (downloaded == service::AgpsResult::Cancelled)
-            throw Failure(service::AgpsResultText(downloaded));
-        if (downloaded == service::AgpsResult::Ok)
+        if (downloaded.result == service::AgpsResult::Cancelled) throw Failure(downloaded.message);
+        if (downloaded.result == service::AgpsResult::Ok)
             std::cout << "Saved " << file << " (" << std::filesystem::file_size(file) << " bytes)"
                       << std::endl;
         else
-            download_problem = service::AgpsResultText(downloaded);
+            download_problem = downloaded.message;
         if (!download_problem.empty() && std::filesystem::exists(file))
             std::cerr << "zorvik: " << download_problem << "; uploading the older " << file
                       << std::endl;

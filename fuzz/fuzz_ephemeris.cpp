@@ -3,6 +3,7 @@
 // current times; the rest is the file, held in a buffer of exactly its size so
 // that any access outside it is caught. Frames handed to the port must lie
 // inside the file and stay within the frame limit; there are no real pauses.
+// The layout check runs on the same bytes and must agree with the walk.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -60,5 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(begin, file_size);
     const int result = (mode & 1) ? upload_long_term(bytes, io) : upload_broadcast(bytes, io);
     if (result != 0 && result != 1) std::abort();
+    // A file the layout check passes is never refused part way: the upload
+    // sends its frames whole or, for its time, none at all.
+    const int layout = (mode & 1) ? check_long_term(bytes) : check_broadcast(bytes);
+    if (layout < ZORVIK_EPHEMERIS_OK || layout > ZORVIK_EPHEMERIS_BAD_FRAME) std::abort();
+    if (layout == ZORVIK_EPHEMERIS_OK && result == 0 && frames > 0) std::abort();
     return 0;
 }

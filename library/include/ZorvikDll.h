@@ -289,15 +289,44 @@ ZORVIK_API void GetXmodemPPInfo(XmodemPPInfo* info);
 
 /* ---- Ephemeris upload -------------------------------------------------- */
 
+/* The sizes a broadcast (BE) and a long-term (LTE) ephemeris file may have,
+ * in bytes, both ends included. */
+#define ZORVIK_BE_MIN_SIZE 2048
+#define ZORVIK_BE_MAX_SIZE 8192
+#define ZORVIK_LTE_MIN_SIZE 1024
+#define ZORVIK_LTE_MAX_SIZE 131072
+
 /* Send an ephemeris file's VBI frames to a receiver already on VBI input, one
  * write each (see Writes). 1 when the frames valid now were sent, else 0
  * (frames sent stay sent). Now is the last RMC's time, or the computer's UTC
  * clock while the receiver's year is below 2008 or (LTE) when no record is
- * valid by the receiver's. UpdateBE: 2048 to 8192 bytes; blocks 1 s before
- * the first frame and 150 ms after each. UpdateLTE: 1024 to 131072 bytes, the
- * one valid record; 100 ms after each frame. A failed write costs 1 s more. */
+ * valid by the receiver's. UpdateBE: a BE-sized file; blocks 1 s before the
+ * first frame and 150 ms after each. UpdateLTE: an LTE-sized file, the one
+ * valid record; 100 ms after each frame. A failed write costs 1 s more. */
 ZORVIK_API int UpdateBE(const char* file_name);
 ZORVIK_API int UpdateLTE(const char* file_name);
+
+/* Results of CheckBE and CheckLTE: the first fault of the file's layout. */
+#define ZORVIK_EPHEMERIS_OK 0
+#define ZORVIK_EPHEMERIS_CANNOT_OPEN 1
+#define ZORVIK_EPHEMERIS_TOO_SMALL 2
+#define ZORVIK_EPHEMERIS_TOO_LARGE 3
+/* BE: the ten digits of the file's time do not follow its first line;
+ * LTE: a record header without its time or its frame byte count. */
+#define ZORVIK_EPHEMERIS_BAD_HEADER 4
+#define ZORVIK_EPHEMERIS_RECORD_CUT 5 /* LTE: a record runs past the end of the file */
+#define ZORVIK_EPHEMERIS_NO_FRAME 6   /* BE: none in the file; LTE: a record without one */
+#define ZORVIK_EPHEMERIS_BAD_FRAME 7  /* above 1,024 bytes, or past the end of file or record */
+
+/* Checks a file's size and layout as UpdateBE and UpdateLTE read them,
+ * sending nothing and reading no clock: the time after the first line (BE)
+ * or every record's header (LTE), and the frames of the file or of every
+ * record, each whole; the records fill the file to its end. Returns
+ * ZORVIK_EPHEMERIS_OK or the first fault. A file that passes may still lie
+ * outside its four hours. Meant for a download before it replaces a file.
+ * Reads the file only; any thread. */
+ZORVIK_API int CheckBE(const char* file_name);
+ZORVIK_API int CheckLTE(const char* file_name);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,6 +1,7 @@
 // Ephemeris upload: broadcast (UpdateBE) and long-term (UpdateLTE) ephemeris
 // files, checked against the current time and forwarded to the receiver as the
-// VBI frames they hold, one frame per write, paced by fixed pauses.
+// VBI frames they hold, one frame per write, paced by fixed pauses; and the
+// check of a file's layout along the same walk (CheckBE, CheckLTE).
 //
 // The receiver's input must already be switched to VBI; the library neither
 // switches it there nor back.
@@ -42,6 +43,14 @@ std::size_t first_line_feed(std::span<const std::uint8_t> file) {
     return kFirstLineLimit;
 }
 
+// True when the ten characters at pos are all decimal digits.
+bool ten_digits_present(std::span<const std::uint8_t> file, std::size_t pos) {
+    if (pos > file.size() || file.size() - pos < 10) return false;
+    return std::all_of(file.begin() + static_cast<std::ptrdiff_t>(pos),
+                       file.begin() + static_cast<std::ptrdiff_t>(pos + 10),
+                       [](std::uint8_t c) { return c >= '0' && c <= '9'; });
+}
+
 // Ten characters read as a decimal number, weighted 10^9 down to 10^0, with
 // 32-bit wrap-around; the characters are not checked. Bytes past the end count
 // as NUL.
@@ -58,10 +67,16 @@ bool is_blank(std::uint8_t c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+struct Decimal {
+    std::int64_t value = 0;
+    bool has_digits = false;
+};
+
 // A decimal number as the C library reads one: leading blanks, an optional sign,
-// digits up to the first other character. Never reads past the end of the file;
-// the magnitude is held at 2^40 so that no arithmetic on it can overflow.
-std::int64_t decimal_at(std::span<const std::uint8_t> file, std::size_t pos) {
+// digits up to the first other character (0 when there are none). Never reads
+// past the end of the file; the magnitude is held at 2^40 so that no arithmetic
+// on it can overflow.
+Decimal read_decimal(std::span<const std::uint8_t> file, std::size_t pos) {
     constexpr std::int64_t kCap = std::int64_t{1} << 40;
     while (pos < file.size() && is_blank(file[pos])) ++pos;
     bool negative = false;
@@ -69,12 +84,18 @@ std::int64_t decimal_at(std::span<const std::uint8_t> file, std::size_t pos) {
         negative = file[pos] == '-';
         ++pos;
     }
-    std::int64_t value = 0;
+    Decimal d;
     while (pos < file.size() && file[pos] >= '0' && file[pos] <= '9') {
-        value = std::min(kCap, value * 10 + (file[pos] - '0'));
+        d.value = std::min(kCap, d.value * 10 + (file[pos] - '0'));
+        d.has_digits = true;
         ++pos;
     }
-    return negative ? -value : value;
+    if (negative) d.value = -d.value;
+    return d;
+}
+
+std::int64_t decimal_at(std::span<const std::uint8_t> file, std::size_t pos) {
+    return read_decimal(file, pos).value;
 }
 
 // A record time as a 32-bit unsigned value (the number taken modulo 2^32).
@@ -98,12 +119,14 @@ std::optional<std::size_t> find_sync(std::span<const std::uint8_t> file, std::si
     return std::nullopt;
 }
 
-// Walks q from `start` while q + 4 < limit: a sync pair starts a frame that is
-// written whole and followed by a pause; any other byte is skipped. A frame that
-// is too long or would run past `limit` is not sent and ends the walk with false;
-// so does a failed write (after its pause). Frames already sent stay sent.
-bool send_frames(std::span<const std::uint8_t> file, std::size_t start, std::size_t limit,
-                 int pause_ms, const UploadIo& io) {
+enum class FrameWalk { Done, BadFrame, Stopped };
+
+// Walks q from `start` while q + 4 < limit: a sync pair starts a frame, which is
+// handed whole to on_frame (false from it stops the walk); any other byte is
+// skipped. A frame that is too long or would run past `limit` ends the walk.
+template <class OnFrame>
+FrameWalk walk_frames(std::span<const std::uint8_t> file, std::size_t start, std::size_t limit,
+                      OnFrame on_frame) {
     limit = std::min(limit, file.size());
     std::size_t q = start;
     while (q + 4 < limit) {
@@ -111,19 +134,56 @@ bool send_frames(std::span<const std::uint8_t> file, std::size_t start, std::siz
             ++q;
             continue;
         }
-        if (limit - q < vbi::kHeaderSize) return false;
+        if (limit - q < vbi::kHeaderSize) return FrameWalk::BadFrame;
         const std::size_t length =
             vbi::kHeaderSize +
             (static_cast<std::size_t>(file[q + 4]) | (static_cast<std::size_t>(file[q + 5]) << 8));
-        if (length > kMaxFrameSize || length > limit - q) return false;
-        if (!io.write_frame(file.data() + q, length)) {
+        if (length > kMaxFrameSize || length > limit - q) return FrameWalk::BadFrame;
+        if (!on_frame(file.subspan(q, length))) return FrameWalk::Stopped;
+        q += length;
+    }
+    return FrameWalk::Done;
+}
+
+// Each frame written whole and followed by a pause. A bad frame is not sent and
+// ends the walk with false; so does a failed write (after its pause). Frames
+// already sent stay sent.
+bool send_frames(std::span<const std::uint8_t> file, std::size_t start, std::size_t limit,
+                 int pause_ms, const UploadIo& io) {
+    const auto send = [&](std::span<const std::uint8_t> frame) {
+        if (!io.write_frame(frame.data(), frame.size())) {
             io.pause(kWriteFailedPauseMs);
             return false;
         }
-        q += length;
         io.pause(pause_ms);
-    }
-    return true;
+        return true;
+    };
+    return walk_frames(file, start, limit, send) == FrameWalk::Done;
+}
+
+// The layout of the frames from the first sync pair at or after `from` up to
+// `limit`: at least one frame, and each whole.
+int check_frames(std::span<const std::uint8_t> file, std::size_t from, std::size_t limit) {
+    const auto first = find_sync(file, from);
+    if (!first) return ZORVIK_EPHEMERIS_NO_FRAME;
+    std::size_t frames = 0;
+    const auto count = [&frames](std::span<const std::uint8_t>) {
+        ++frames;
+        return true;
+    };
+    if (walk_frames(file, *first, limit, count) != FrameWalk::Done)
+        return ZORVIK_EPHEMERIS_BAD_FRAME;
+    return frames == 0 ? ZORVIK_EPHEMERIS_NO_FRAME : ZORVIK_EPHEMERIS_OK;
+}
+
+int check_size(std::size_t size, std::size_t min_size, std::size_t max_size) {
+    if (size < min_size) return ZORVIK_EPHEMERIS_TOO_SMALL;
+    if (size > max_size) return ZORVIK_EPHEMERIS_TOO_LARGE;
+    return ZORVIK_EPHEMERIS_OK;
+}
+
+std::uint64_t record_header_length(std::int64_t count) {
+    return count > 999 ? kLongHeader : kShortHeader;
 }
 
 // The computer's UTC clock, written into the clock fields and converted.
@@ -178,7 +238,8 @@ UploadIo library_io() {
 }
 
 int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
-    if (file.size() < kBroadcastMinSize || file.size() > kBroadcastMaxSize) return 0;
+    if (check_size(file.size(), kBroadcastMinSize, kBroadcastMaxSize) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     const auto current = io.current_time();
     if (!current) return 0;
     io.pause(kBroadcastFirstPauseMs);
@@ -193,7 +254,8 @@ int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
 }
 
 int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
-    if (file.size() < kLongTermMinSize || file.size() > kLongTermMaxSize) return 0;
+    if (check_size(file.size(), kLongTermMinSize, kLongTermMaxSize) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     auto current = io.current_time();
     if (!current) return 0;
     std::uint32_t now = current->now;
@@ -217,7 +279,7 @@ int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
                 found = true;
                 break;
             }
-            r += static_cast<std::uint64_t>(count) + (count > 999 ? kLongHeader : kShortHeader);
+            r += static_cast<std::uint64_t>(count) + record_header_length(count);
         }
         if (found) break;
         // None by this time: once more by the computer's clock, if it was not used yet.
@@ -230,33 +292,68 @@ int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
 
     const auto first = find_sync(file, static_cast<std::size_t>(r));
     if (!first) return 0;
-    const std::uint64_t header = count > 999 ? kLongHeader : kShortHeader;
-    const std::uint64_t record_end = r + header + static_cast<std::uint64_t>(count);
+    const std::uint64_t record_end =
+        r + record_header_length(count) + static_cast<std::uint64_t>(count);
     const auto limit = static_cast<std::size_t>(std::min<std::uint64_t>(record_end, file.size()));
     return send_frames(file, *first, limit, kLongTermFramePauseMs, io) ? 1 : 0;
+}
+
+int check_broadcast(std::span<const std::uint8_t> file) {
+    if (const int size = check_size(file.size(), kBroadcastMinSize, kBroadcastMaxSize);
+        size != ZORVIK_EPHEMERIS_OK)
+        return size;
+    const std::size_t i = first_line_feed(file);
+    if (!ten_digits_present(file, i + 1)) return ZORVIK_EPHEMERIS_BAD_HEADER;
+    return check_frames(file, i, file.size());
+}
+
+int check_long_term(std::span<const std::uint8_t> file) {
+    if (const int size = check_size(file.size(), kLongTermMinSize, kLongTermMaxSize);
+        size != ZORVIK_EPHEMERIS_OK)
+        return size;
+    // Every record, not only the one valid now: the file is kept for days.
+    std::uint64_t r = first_line_feed(file) + 1;
+    while (r < file.size()) {
+        const auto at = static_cast<std::size_t>(r);
+        const Decimal count = read_decimal(file, at + kCountOffset);
+        if (!read_decimal(file, at).has_digits || !count.has_digits || count.value < 0)
+            return ZORVIK_EPHEMERIS_BAD_HEADER;
+        const std::uint64_t end =
+            r + record_header_length(count.value) + static_cast<std::uint64_t>(count.value);
+        if (end > file.size()) return ZORVIK_EPHEMERIS_RECORD_CUT;
+        if (const int frames = check_frames(file, at, static_cast<std::size_t>(end));
+            frames != ZORVIK_EPHEMERIS_OK)
+            return frames;
+        r = end;
+    }
+    return ZORVIK_EPHEMERIS_OK;
 }
 
 }  // namespace zorvik::ephemeris
 
 namespace {
 
-// Reads a whole regular file of min_size to max_size bytes; false when it cannot
-// be opened or read, or its size is outside those bounds.
-bool read_file(const char* file_name, std::size_t min_size, std::size_t max_size,
-               std::vector<std::uint8_t>& out) {
+using namespace zorvik::ephemeris;
+
+// Reads a whole regular file of min_size to max_size bytes: ZORVIK_EPHEMERIS_OK,
+// or why not (it cannot be opened or read, or its size is out of bounds).
+int read_file(const char* file_name, std::size_t min_size, std::size_t max_size,
+              std::vector<std::uint8_t>& out) {
     const zorvik::platform::File file = zorvik::platform::open_regular_file(file_name);
-    if (!file) return false;
-    if (std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+    if (!file) return ZORVIK_EPHEMERIS_CANNOT_OPEN;
+    if (std::fseek(file.get(), 0, SEEK_END) != 0) return ZORVIK_EPHEMERIS_CANNOT_OPEN;
     const long end = std::ftell(file.get());
-    if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+    if (end < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return ZORVIK_EPHEMERIS_CANNOT_OPEN;
     const auto size = static_cast<std::size_t>(end);
-    if (size < min_size || size > max_size) return false;
+    if (const int fault = check_size(size, min_size, max_size); fault != ZORVIK_EPHEMERIS_OK)
+        return fault;
     try {
         out.assign(size, 0);
     } catch (const std::bad_alloc&) {
-        return false;
+        return ZORVIK_EPHEMERIS_CANNOT_OPEN;
     }
-    return std::fread(out.data(), 1, size, file.get()) == size;
+    return std::fread(out.data(), 1, size, file.get()) == size ? ZORVIK_EPHEMERIS_OK
+                                                               : ZORVIK_EPHEMERIS_CANNOT_OPEN;
 }
 
 }  // namespace
@@ -264,17 +361,29 @@ bool read_file(const char* file_name, std::size_t min_size, std::size_t max_size
 extern "C" {
 
 ZORVIK_API int UpdateBE(const char* file_name) {
-    using namespace zorvik::ephemeris;
     std::vector<std::uint8_t> file;
-    if (!read_file(file_name, kBroadcastMinSize, kBroadcastMaxSize, file)) return 0;
+    if (read_file(file_name, kBroadcastMinSize, kBroadcastMaxSize, file) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     return upload_broadcast(file, library_io());
 }
 
 ZORVIK_API int UpdateLTE(const char* file_name) {
-    using namespace zorvik::ephemeris;
     std::vector<std::uint8_t> file;
-    if (!read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file)) return 0;
+    if (read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file) != ZORVIK_EPHEMERIS_OK)
+        return 0;
     return upload_long_term(file, library_io());
+}
+
+ZORVIK_API int CheckBE(const char* file_name) {
+    std::vector<std::uint8_t> file;
+    const int read = read_file(file_name, kBroadcastMinSize, kBroadcastMaxSize, file);
+    return read == ZORVIK_EPHEMERIS_OK ? check_broadcast(file) : read;
+}
+
+ZORVIK_API int CheckLTE(const char* file_name) {
+    std::vector<std::uint8_t> file;
+    const int read = read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file);
+    return read == ZORVIK_EPHEMERIS_OK ? check_long_term(file) : read;
 }
 
 }  // extern "C"

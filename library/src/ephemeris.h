@@ -10,12 +10,14 @@
 #include <optional>
 #include <span>
 
+#include "ZorvikDll.h"
+
 namespace zorvik::ephemeris {
 
-inline constexpr std::size_t kBroadcastMinSize = 2048;
-inline constexpr std::size_t kBroadcastMaxSize = 8192;
-inline constexpr std::size_t kLongTermMinSize = 1024;
-inline constexpr std::size_t kLongTermMaxSize = 131072;
+inline constexpr std::size_t kBroadcastMinSize = ZORVIK_BE_MIN_SIZE;
+inline constexpr std::size_t kBroadcastMaxSize = ZORVIK_BE_MAX_SIZE;
+inline constexpr std::size_t kLongTermMinSize = ZORVIK_LTE_MIN_SIZE;
+inline constexpr std::size_t kLongTermMaxSize = ZORVIK_LTE_MAX_SIZE;
 // A frame (8 header bytes and the payload) longer than this is not sent.
 inline constexpr std::size_t kMaxFrameSize = 1024;
 // Seconds from the GPS epoch count to the files' time scale.
@@ -50,5 +52,10 @@ UploadIo library_io();
 int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io);
 // 1 when a record valid now was found and its frames were sent, 0 otherwise.
 int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io);
+
+// The first fault of the file's layout as the uploads walk it (a
+// ZORVIK_EPHEMERIS_ result), without sending anything or reading a clock.
+int check_broadcast(std::span<const std::uint8_t> file);
+int check_long_term(std::span<const std::uint8_t> file);
 
 }  // namespace zorvik::ephemeris

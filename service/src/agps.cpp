@@ -100,6 +100,38 @@ AgpsResult Fetch(const std::string& address, const AgpsDownloadRequest& request,
     return AgpsResult::Ok;
 }
 
+// Why the library's layout check refused an answer, e.g. "46 bytes, fewer than 2048".
+std::string LayoutFaultText(AgpsKind kind, int fault, std::uintmax_t size) {
+    const bool be = kind == AgpsKind::BE;
+    switch (fault) {
+        case ZORVIK_EPHEMERIS_TOO_SMALL:
+            return std::to_string(size) + " bytes, fewer than " +
+                   std::to_string(be ? ZORVIK_BE_MIN_SIZE : ZORVIK_LTE_MIN_SIZE);
+        case ZORVIK_EPHEMERIS_TOO_LARGE:
+            return std::to_string(size) + " bytes, more than " +
+                   std::to_string(AgpsFileLimit(kind));
+        case ZORVIK_EPHEMERIS_BAD_HEADER:
+            return be ? "no ten-digit time after its first line"
+                      : "a record header without its time or byte count";
+        case ZORVIK_EPHEMERIS_RECORD_CUT:
+            return "a record runs past the end";
+        case ZORVIK_EPHEMERIS_NO_FRAME:
+            return be ? "no VBI frame" : "a record without a VBI frame";
+        case ZORVIK_EPHEMERIS_BAD_FRAME:
+            return "a VBI frame too long or cut short";
+    }
+    return "unreadable";
+}
+
+std::string RefusedAnswerText(AgpsKind kind, const std::string& file, int fault,
+                              std::uintmax_t size) {
+    std::error_code ec;
+    const bool kept = fs::exists(file, ec);
+    return fs::path(file).filename().string() + (kept ? " kept" : " not written") +
+           ": the answer is not a " + (kind == AgpsKind::BE ? "broadcast" : "long-term") +
+           " ephemeris file (" + LayoutFaultText(kind, fault, size) + ")";
+}
+
 // A regular file that opens for reading; a directory of that name does not count.
 bool Readable(const std::string& file) {
     std::error_code ec;
@@ -198,6 +230,8 @@ std::string AgpsResultText(AgpsResult result) {
             return "A-GPS download failed: the file cannot be written";
         case AgpsResult::Cancelled:
             return "A-GPS download cancelled";
+        case AgpsResult::NotEphemeris:
+            return "A-GPS download refused: the answer is not an ephemeris file";
         case AgpsResult::BadAddress:
             return "A-GPS download failed: the server is given as scheme, host and port only, "
                    "e.g. http://127.0.0.1:8089";
@@ -205,10 +239,14 @@ std::string AgpsResultText(AgpsResult result) {
     return "A-GPS download failed";
 }
 
-AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request, const std::atomic<bool>* cancel) {
+AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
+                                     const std::atomic<bool>* cancel) {
     const std::string file = request.file.empty() ? AgpsLocalFileName(request.kind) : request.file;
     const std::string host = request.host.empty() ? DefaultAgpsHost() : request.host;
-    if (!IsAgpsHost(host)) return AgpsResult::BadAddress;
+    const auto outcome = [](AgpsResult result) {
+        return AgpsDownloadOutcome{result, AgpsResultText(result)};
+    };
+    if (!IsAgpsHost(host)) return outcome(AgpsResult::BadAddress);
     const std::string address = AgpsRequestAddress(request.kind, host);
 
     // The answer goes beside the file and replaces it only when it is whole.
@@ -216,7 +254,7 @@ AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request, const std::atomi
     std::error_code ec;
     fs::remove(temporary, ec);  // left over from a run that was killed
     std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wbx"));
-    if (!out) return AgpsResult::WriteError;
+    if (!out) return outcome(AgpsResult::WriteError);
 
     Transfer t;
     t.out = out.get();
@@ -226,12 +264,26 @@ AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request, const std::atomi
     if (std::fflush(out.get()) != 0 && result == AgpsResult::Ok) result = AgpsResult::WriteError;
     if (std::fclose(out.release()) != 0 && result == AgpsResult::Ok)
         result = AgpsResult::WriteError;
+    // The upload reads whatever the file holds: an answer that is not an
+    // ephemeris file (an error page served with 200, a cut file) must not
+    // take the place of a good one.
+    int fault = ZORVIK_EPHEMERIS_OK;
+    if (result == AgpsResult::Ok) {
+        fault =
+            request.kind == AgpsKind::BE ? CheckBE(temporary.c_str()) : CheckLTE(temporary.c_str());
+        if (fault == ZORVIK_EPHEMERIS_CANNOT_OPEN)
+            result = AgpsResult::WriteError;
+        else if (fault != ZORVIK_EPHEMERIS_OK)
+            result = AgpsResult::NotEphemeris;
+    }
     if (result == AgpsResult::Ok) {
         fs::rename(temporary, file, ec);
         if (ec) result = AgpsResult::WriteError;
     }
     if (result != AgpsResult::Ok) fs::remove(temporary, ec);
-    return result;
+    if (result == AgpsResult::NotEphemeris)
+        return {result, RefusedAnswerText(request.kind, file, fault, t.received)};
+    return outcome(result);
 }
 
 UploadOutcome UploadBE(const std::string& file, const UploadHooks& hooks) {

@@ -106,6 +106,20 @@ QString UnreachableAddress() {
     return QString("http://127.0.0.1:%1").arg(port);
 }
 
+// A file of the kind's largest size with the layout the upload reads: the
+// first line, a time (a record header for LTE), one frame and padding.
+QByteArray FileAtLimit(AgpsKind kind) {
+    const qint64 limit = kind == AgpsKind::BE ? kBEFileLimit : kLTEFileLimit;
+    QByteArray d = kind == AgpsKind::BE
+                       ? QByteArray("BE\n0000000001\n")
+                       : "LTE\n0000000001,LE,VBI,120," + QByteArray::number(limit - 4 - 28);
+    d += QByteArray("\x81\xff\x02\x00\x00\x00\x00\x00", 8);
+    d.resize(limit, '\0');
+    return d;
+}
+
+const QByteArray kHtmlAnswer = "<html><body>Service unavailable</body></html>\n";
+
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -327,6 +341,8 @@ class TestAgpsTools : public QObject {
         QTest::newRow("LTE over limit") << "big" << true << int(AgpsResult::TooLarge);
         QTest::newRow("BE at limit") << "limit" << false << ok;
         QTest::newRow("LTE at limit") << "limit" << true << ok;
+        QTest::newRow("BE HTML answer") << "html" << false << int(AgpsResult::NotEphemeris);
+        QTest::newRow("LTE HTML answer") << "html" << true << int(AgpsResult::NotEphemeris);
     }
     void failedDownloadKeepsOlderFile() {
         QFETCH(QString, how);
@@ -344,7 +360,7 @@ class TestAgpsTools : public QObject {
 
         std::unique_ptr<AgpsServer> server;
         std::unique_ptr<FixedHttpServer> fixed;
-        const QByteArray at_limit(limit, 'L');
+        const QByteArray at_limit = FileAtLimit(kind);
         if (how == "unreachable") {
             SetAgpsHostForTesting(UnreachableAddress());
         } else if (how == "broken" || how == "hang") {
@@ -355,16 +371,17 @@ class TestAgpsTools : public QObject {
         } else {
             const bool big = how.startsWith("big");
             fixed = std::make_unique<FixedHttpServer>(how == "404" ? 404 : 200,
-                                                      how == "empty" ? QByteArray()
-                                                      : big          ? QByteArray(limit + 1, 'B')
-                                                                     : at_limit,
+                                                      how == "empty"  ? QByteArray()
+                                                      : big           ? QByteArray(limit + 1, 'B')
+                                                      : how == "html" ? kHtmlAnswer
+                                                                      : at_limit,
                                                       how != "big");
             SetAgpsHostForTesting(fixed->address());
         }
 
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(int(DownloadAgpsFile(kind)), expected);
+        QCOMPARE(int(DownloadAgpsFile(kind).result), expected);
         QVERIFY(clock.elapsed() < 12000);
         QCOMPARE(ReadAll(name), expected == int(AgpsResult::Ok) ? at_limit : older);
         // No temporary file is left behind.
@@ -383,6 +400,30 @@ class TestAgpsTools : public QObject {
         QCOMPARE(ReadAll("BE.bin"), before);
         QVERIFY(WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000));
         QCOMPARE(RecordedFrames(), ValidFrames(AgpsKind::BE, before));
+    }
+
+    // A server that answers 200 with an error page: the dialog opens saying
+    // that the older file was kept and why, and Start uploads that file.
+    void refusedAnswerShownAndOlderFileUsed_data() { uploadFromServer_data(); }
+    void refusedAnswerShownAndOlderFileUsed() {
+        QFETCH(bool, lte);
+        const AgpsKind kind = lte ? AgpsKind::LTE : AgpsKind::BE;
+        const QString name = AgpsLocalFileName(kind);
+        QVERIFY(WriteEphemerisFile(kind, name));
+        const QByteArray before = ReadAll(name);
+        FixedHttpServer html(200, kHtmlAnswer, true);
+        SetAgpsHostForTesting(html.address());
+        StartSim();
+        const Shown shown = lte ? RunTool(UpdateLTEToGPS) : RunTool(UpdateBEToGPS);
+        QCOMPARE(shown.at_open,
+                 lte ? QString("LTE.bin kept: the answer is not a long-term ephemeris file "
+                               "(46 bytes, fewer than 1024)")
+                     : QString("BE.bin kept: the answer is not a broadcast ephemeris file "
+                               "(46 bytes, fewer than 2048)"));
+        QCOMPARE(shown.after_start, QString(lte ? "LTE File update OK!" : "BE file update OK!"));
+        QCOMPARE(ReadAll(name), before);
+        QVERIFY(WaitReport(*sim_, "\"vbi\",\"state\":\"off\"", 5000));
+        QCOMPARE(RecordedFrames(), ValidFrames(kind, before));
     }
 
     // A file the upload refuses (expired) gives the failure message and the

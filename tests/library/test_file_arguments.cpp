@@ -33,6 +33,8 @@ TEST(FileArguments, AnythingButARegularFileIsRefusedAtOnce) {
         {"Xmodem_1K", Xmodem_1K, ZORVIK_XMODEM_FILE_CANNOT_OPEN},
         {"UpdateBE", UpdateBE, 0},
         {"UpdateLTE", UpdateLTE, 0},
+        {"CheckBE", CheckBE, ZORVIK_EPHEMERIS_CANNOT_OPEN},
+        {"CheckLTE", CheckLTE, ZORVIK_EPHEMERIS_CANNOT_OPEN},
     };
     const std::string names[] = {fifo, link_to_fifo, dir.path(), "/dev/null", "/dev/zero"};
     for (const auto& f : functions) {

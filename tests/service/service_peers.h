@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,7 +21,8 @@ extern char** environ;
 // tools/agps-server/agps_server.py on a free port; address() is "http://host:port".
 class AgpsServerProcess {
   public:
-    explicit AgpsServerProcess(const std::string& mode = "normal") {
+    explicit AgpsServerProcess(const std::string& mode = "normal",
+                               const std::vector<std::string>& options = {}) {
         int fds[2];
         if (pipe(fds) != 0) throw std::runtime_error("pipe");
         posix_spawn_file_actions_t actions;
@@ -29,6 +31,7 @@ class AgpsServerProcess {
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         std::vector<std::string> args{
             ZORVIK_SYSTEM_PYTHON, ZORVIK_AGPS_SERVER, "--port", "0", "--mode", mode};
+        args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -66,6 +69,14 @@ class AgpsServerProcess {
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A file made for the current time, as the server serves it ("be" or "lte").
+inline std::string MadeEphemerisFile(const std::string& kind, const std::string& path) {
+    const std::string command = std::string(ZORVIK_SYSTEM_PYTHON) + " " + ZORVIK_AGPS_SERVER +
+                                " --write-" + kind + " " + path;
+    if (std::system(command.c_str()) != 0) throw std::runtime_error(command);
+    return ReadBytes(path);
 }
 
 // The frames of a broadcast ephemeris file, in hex, as the upload sends them:

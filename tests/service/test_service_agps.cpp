@@ -2,6 +2,7 @@
 // against the simulator's VBI input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,18 +39,95 @@ TEST(AgpsDownload, FailureKeepsTheOlderFileAndSuccessReplacesIt) {
     request.kind = svc::AgpsKind::BE;
     request.file = file;
     request.host = "http://127.0.0.1:1";  // nothing listens there
-    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::NetworkError);
+    EXPECT_EQ(svc::DownloadAgpsFile(request).result, svc::AgpsResult::NetworkError);
     EXPECT_EQ(ReadBytes(file), older);
     EXPECT_EQ(FileCount(dir), 1u);
 
     AgpsServerProcess server;
     request.host = server.address() + "/";
-    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::Ok);
+    EXPECT_EQ(svc::DownloadAgpsFile(request).result, svc::AgpsResult::Ok);
     const std::string fetched = ReadBytes(file);
     EXPECT_GE(fetched.size(), 2048u);
     EXPECT_LE(fetched.size(), svc::kBEFileLimit);
     EXPECT_FALSE(BroadcastFramesHex(fetched).empty());
     EXPECT_EQ(FileCount(dir), 1u);
+}
+
+// A server that answers 200 with something that is no ephemeris file of the
+// kind: the older file stays byte for byte, and the message names it and why.
+TEST(AgpsDownload, AnswerWithoutTheLayoutKeepsTheOlderFile) {
+    TempDir made;
+    const std::string good_be = MadeEphemerisFile("be", made / "be");
+    const std::string good_lte = MadeEphemerisFile("lte", made / "lte");
+    const std::string html = "<html><body>Service unavailable</body></html>\n";
+    ASSERT_EQ(html.size(), 46u);
+
+    std::string long_length = good_be;  // the first frame claims 65535 payload bytes
+    long_length.replace(long_length.find("\x81\xff") + 4, 2, "\xff\xff");
+    std::string no_sync = good_be;
+    std::replace(no_sync.begin(), no_sync.end(), '\x81', '\x80');
+    std::string no_count = good_lte;  // the first record's byte count
+    no_count.replace(no_count.find('\n') + 1 + 22, 4, "xxxx");
+
+    struct BadAnswer {
+        svc::AgpsKind kind;
+        std::string body;
+        bool older_present;
+        std::string message;
+    };
+    const std::vector<BadAnswer> answers = {
+        {svc::AgpsKind::BE, html, true,
+         "BE.bin kept: the answer is not a broadcast ephemeris file (46 bytes, fewer than 2048)"},
+        {svc::AgpsKind::LTE, html, false,
+         "LTE.bin not written: the answer is not a long-term ephemeris file (46 bytes, fewer than "
+         "1024)"},
+        {svc::AgpsKind::BE, "<!DOCTYPE html>\n" + std::string(3000, ' '), true,
+         "BE.bin kept: the answer is not a broadcast ephemeris file (no ten-digit time after its "
+         "first line)"},
+        {svc::AgpsKind::BE, long_length, true,
+         "BE.bin kept: the answer is not a broadcast ephemeris file (a VBI frame too long or cut "
+         "short)"},
+        {svc::AgpsKind::BE, no_sync, true,
+         "BE.bin kept: the answer is not a broadcast ephemeris file (no VBI frame)"},
+        {svc::AgpsKind::LTE, good_lte.substr(0, 2000), true,
+         "LTE.bin kept: the answer is not a long-term ephemeris file (a record runs past the end)"},
+        {svc::AgpsKind::LTE, no_count, true,
+         "LTE.bin kept: the answer is not a long-term ephemeris file (a record header without its "
+         "time or byte count)"},
+    };
+    const std::string answer = made / "answer";
+    AgpsServerProcess server("normal", {"--answer", answer});
+    for (const BadAnswer& a : answers) {
+        SCOPED_TRACE(a.message);
+        TempDir dir;
+        svc::AgpsDownloadRequest request;
+        request.kind = a.kind;
+        request.host = server.address();
+        request.file = dir / svc::AgpsLocalFileName(a.kind);
+        const std::string older = a.kind == svc::AgpsKind::BE ? good_be : good_lte;
+        if (a.older_present) std::ofstream(request.file, std::ios::binary) << older;
+        std::ofstream(answer, std::ios::binary) << a.body;
+
+        const svc::AgpsDownloadOutcome outcome = svc::DownloadAgpsFile(request);
+        EXPECT_EQ(outcome.result, svc::AgpsResult::NotEphemeris);
+        EXPECT_EQ(outcome.message, a.message);
+        EXPECT_EQ(ReadBytes(request.file), a.older_present ? older : "");
+        EXPECT_EQ(FileCount(dir), a.older_present ? 1u : 0u);
+    }
+
+    // The same server with a good answer of either kind: it replaces the file.
+    for (const auto& [kind, good] :
+         {std::pair{svc::AgpsKind::BE, good_be}, std::pair{svc::AgpsKind::LTE, good_lte}}) {
+        TempDir dir;
+        svc::AgpsDownloadRequest request;
+        request.kind = kind;
+        request.host = server.address();
+        request.file = dir / "older.bin";
+        std::ofstream(request.file, std::ios::binary) << "older";
+        std::ofstream(answer, std::ios::binary) << good;
+        EXPECT_EQ(svc::DownloadAgpsFile(request).result, svc::AgpsResult::Ok);
+        EXPECT_EQ(ReadBytes(request.file), good);
+    }
 }
 
 TEST(AgpsDownload, HostIsSchemeHostAndPortOnly) {
@@ -67,7 +145,7 @@ TEST(AgpsDownload, HostIsSchemeHostAndPortOnly) {
     svc::AgpsDownloadRequest request;
     request.host = "http://127.0.0.1:1/x";
     request.file = "never-written.bin";
-    EXPECT_EQ(svc::DownloadAgpsFile(request), svc::AgpsResult::BadAddress);
+    EXPECT_EQ(svc::DownloadAgpsFile(request).result, svc::AgpsResult::BadAddress);
     EXPECT_FALSE(std::filesystem::exists(request.file));
 }
 

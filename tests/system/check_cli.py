@@ -393,6 +393,36 @@ class Agps(unittest.TestCase):
             run = zorvik(sim.device, "agps", "lte", "--host", self.host, cwd=self.dir.name)
             self.assertEqual(run.returncode, 0, run.stderr)
 
+    def test_refused_answer_keeps_the_older_file(self):
+        # An error page served with 200: not saved, said so, the older file uploaded.
+        older = os.path.join(self.dir.name, "BE.bin")
+        subprocess.run([sys.executable, AGPS_SERVER, "--write-be", older], check=True)
+        with open(older, "rb") as f:
+            before = f.read()
+        with tempfile.NamedTemporaryFile(suffix=".html") as page:
+            page.write(b"<html><body>Service unavailable</body></html>\n")
+            page.flush()
+            server = subprocess.Popen([sys.executable, AGPS_SERVER, "--port", "0", "--answer", page.name],
+                                      stdout=subprocess.PIPE, text=True)
+            try:
+                host = "http://" + server.stdout.readline().split()[1]
+                with Sim(SIM, *FAST) as sim:
+                    run = zorvik(sim.device, "agps", "be", "--host", host, cwd=self.dir.name)
+                    self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
+                    sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
+            finally:
+                server.terminate()
+                server.wait(5)
+                server.stdout.close()
+        self.assertIn("zorvik: BE.bin kept: the answer is not a broadcast ephemeris file "
+                      "(46 bytes, fewer than 2048); uploading the older BE.bin", run.stderr)
+        self.assertNotIn("Saved", run.stdout)
+        self.assertTrue(run.stdout.endswith("BE file update OK!\n"), run.stdout)
+        with open(older, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(os.listdir(self.dir.name), ["BE.bin"])
+        self.assertEqual(sent, vbi_frames(before, before.index(b"\n") + 1))
+
     def test_server_down_without_file(self):
         with Sim(SIM, *FAST) as sim:
             run = zorvik(sim.device, "agps", "be", "--host", "http://127.0.0.1:9", cwd=self.dir.name)

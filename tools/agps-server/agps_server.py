@@ -6,7 +6,7 @@ ephemeris ("LE") with files made for the current time; anything else is 404.
 Python 3 standard library only.
 
     agps_server.py --port 0 [--bind 127.0.0.1] [--mode normal|slow|broken|hang]
-                   [--lte-records K]
+                   [--lte-records K] [--answer FILE]
     agps_server.py --write-be FILE        write a broadcast file and exit
     agps_server.py --write-lte FILE       write a long-term file and exit
 
@@ -120,7 +120,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
             return
         target = urllib.parse.unquote(self.path)
-        if target == BE_TARGET:
+        if self.server.answer:
+            # Whatever the file holds at the time of the request, so that one
+            # server can give a test several answers that are no ephemeris file.
+            with open(self.server.answer, "rb") as f:
+                body, name = f.read(), "answer.bin"
+        elif target == BE_TARGET:
             body, name = make_be(), "BE.bin"
         elif target == LE_TARGET:
             body, name = make_lte(records=self.server.lte_records), "LTE.bin"
@@ -161,6 +166,8 @@ def main(argv=None):
     ap.add_argument("--bind", default="127.0.0.1")
     ap.add_argument("--mode", choices=("normal", "slow", "broken", "hang"), default="normal")
     ap.add_argument("--lte-records", type=int, default=6)
+    ap.add_argument("--answer", metavar="FILE",
+                    help="answer every request with 200 and the bytes FILE holds then")
     ap.add_argument("--write-be", metavar="FILE")
     ap.add_argument("--write-lte", metavar="FILE")
     ap.add_argument("--verbose", action="store_true")
@@ -180,6 +187,7 @@ def main(argv=None):
     server = Server((args.bind, args.port), Handler)
     server.mode = args.mode
     server.lte_records = args.lte_records
+    server.answer = args.answer
     server.verbose = args.verbose
     server.stopping = threading.Event()
     host, port = server.server_address[:2]

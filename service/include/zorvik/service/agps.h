@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "ZorvikDll.h"
 #include "zorvik/service/pacing.h"
 
 namespace zorvik::service {
@@ -15,8 +16,8 @@ namespace zorvik::service {
 enum class AgpsKind { BE, LTE };
 
 // The largest file each kind may be: the upload refuses anything larger.
-inline constexpr std::uintmax_t kBEFileLimit = 8192;
-inline constexpr std::uintmax_t kLTEFileLimit = 131072;
+inline constexpr std::uintmax_t kBEFileLimit = ZORVIK_BE_MAX_SIZE;
+inline constexpr std::uintmax_t kLTEFileLimit = ZORVIK_LTE_MAX_SIZE;
 std::uintmax_t AgpsFileLimit(AgpsKind kind);
 // How long a download may take before it is given up.
 inline constexpr int kAgpsDownloadTimeoutMs = 15000;
@@ -41,9 +42,18 @@ enum class AgpsResult {
     WriteError,    // the local file could not be written
     Cancelled,     // stopped on request
     BadAddress,    // the host is not "scheme://host[:port]" with scheme http or https
+    NotEphemeris,  // the answer arrived but is not a file of the kind's layout
 };
 // One line for the user, e.g. "A-GPS download failed: the server did not answer in time".
 std::string AgpsResultText(AgpsResult result);
+
+struct AgpsDownloadOutcome {
+    AgpsResult result = AgpsResult::NetworkError;
+    // One line for the user: AgpsResultText, or for NotEphemeris the file and
+    // why, e.g. "BE.bin kept: the answer is not a broadcast ephemeris file
+    // (46 bytes, fewer than 2048)".
+    std::string message;
+};
 
 struct AgpsDownloadRequest {
     AgpsKind kind = AgpsKind::BE;
@@ -54,11 +64,12 @@ struct AgpsDownloadRequest {
 
 // Fetches the kind's request address into the file. The answer goes to a
 // temporary file beside it, which replaces the file only once the whole
-// answer has arrived within the limits; any failure leaves an older file as
-// it was and no temporary file behind. Blocks the calling thread; safe to run
-// on any thread. `cancel` may be null.
-AgpsResult DownloadAgpsFile(const AgpsDownloadRequest& request,
-                            const std::atomic<bool>* cancel = nullptr);
+// answer has arrived within the limits and has the layout the upload reads
+// (CheckBE, CheckLTE); any failure leaves an older file as it was and no
+// temporary file behind. Blocks the calling thread; safe to run on any
+// thread. `cancel` may be null.
+AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
+                                     const std::atomic<bool>* cancel = nullptr);
 
 // The upload dialogs' message lines, exactly as the program shows them.
 namespace agps_text {
