@@ -22,7 +22,7 @@ sudo_cmd=()
 [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 cleanup() {
-  if [[ -n "${lintian_pid:-}" ]]; then kill "$lintian_pid" 2>/dev/null || true; fi
+  for job in ${lintian_pid:-} ${pid:-}; do kill "$job" 2>/dev/null || true; done
   "${sudo_cmd[@]}" dpkg --purge zorvik-dev zorvik libzorvikdll1 >/dev/null 2>&1 || true
   rm -rf "$workdir"
 }
@@ -71,7 +71,8 @@ done
 # Another project's use of the library: found by pkg-config, parses a sentence.
 cat >"$workdir/client.c" <<'EOF'
 #include <ZorvikDll.h>
-int main(void) { char line[] = "$GPRMC,092751.000,A,5321.6802,N,00630.3371,W,0.06,31.66,280511,,,A*45";
+int main(void) {
+  char line[] = "$GPRMC,092751.000,A,5321.6802,N,00630.3371,W,0.06,31.66,280511,,,A*45";
   ParseNMEAInfo info; ParseNMEA(line); GetParseNMEAInfo(&info);
   return info.parse_rmc_done == 1 && info.rmc_status == 'A' ? 0 : 1; }
 EOF
@@ -86,6 +87,7 @@ kill -0 "$pid" 2>/dev/null || fail "the installed program did not stay up"
 lib=$(grep -o '/[^ ]*libZorvikDll\.so[^ ]*' "/proc/$pid/maps" | sort -u | head -n 1)
 kill "$pid"
 wait "$pid" 2>/dev/null || true
+pid=
 [[ "$lib" == "$libdir"/* ]] || fail "the program loaded '${lib:-no ZorvikDll}', not the installed library"
 
 lintian_status=0
