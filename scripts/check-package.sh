@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
-# Builds the Debian packages, installs them with dpkg -i (apt resolves what
-# they pull in), checks their files, starts the installed program offscreen
-# (as zorvik-gui) for a few seconds, checks that it loaded the installed
-# library, and removes the packages again.
+# Builds the Debian packages (./package), has lintian check them (any error or
+# warning fails), installs them with dpkg -i (apt resolves what they pull in),
+# checks their files and dependencies, starts the installed program offscreen
+# (as zorvik-gui) for a few seconds and checks that it loaded the installed
+# library, runs zorvik --version, builds and runs a small C program against
+# zorvik-dev through pkg-config, and purges the packages again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./package
-latest() { ls -1t build/package/"$1"_*.deb | head -n 1; }
-debs=("$(latest zorvik)" "$(latest zorvik-dev)")
+packages=(libzorvikdll1 zorvik zorvik-dev)
+version="$(dpkg-parsechangelog -S Version)"
+arch="$(dpkg-architecture -qDEB_HOST_ARCH)"
+libdir="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+debs=()
+for pkg in "${packages[@]}"; do debs+=("build/package/${pkg}_${version}_${arch}.deb"); done
+
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+workdir=$(mktemp -d)
 sudo_cmd=()
 [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-
-cleanup() { "${sudo_cmd[@]}" dpkg --purge zorvik-dev zorvik >/dev/null 2>&1 || true; }
+cleanup() {
+  for job in ${lintian_pid:-} ${pid:-}; do kill "$job" 2>/dev/null || true; done
+  "${sudo_cmd[@]}" dpkg --purge zorvik-dev zorvik libzorvikdll1 >/dev/null 2>&1 || true
+  rm -rf "$workdir"
+}
 trap cleanup EXIT
 
+# lintian reads the packages while they are installed and tried; informational
+# tags are shown, not counted.
+lintian --fail-on error,warning --display-info "${debs[@]}" >"$workdir/lintian" 2>&1 &
+lintian_pid=$!
 "${sudo_cmd[@]}" dpkg -i "${debs[@]}" || "${sudo_cmd[@]}" apt-get install -y -f
 
 # Fails naming the first of the given paths that package $1 does not hold.
@@ -23,41 +40,60 @@ expect_files() {
   shift
   listing="$(dpkg -L "$pkg")"
   for path in "$@"; do
-    grep -qxF "$path" <<<"$listing" || { echo "check-package: $pkg lacks $path" >&2; exit 1; }
+    grep -qxF "$path" <<<"$listing" || fail "$pkg lacks $path"
   done
 }
+for pkg in "${packages[@]}"; do
+  expect_files "$pkg" "/usr/share/doc/$pkg/copyright" "/usr/share/doc/$pkg/changelog.gz"
+done
+expect_files libzorvikdll1 "$libdir/libZorvikDll.so.1" "$libdir/libZorvikDll.so.$version"
 expect_files zorvik /usr/bin/DLL_Zorvik_V103 /usr/bin/zorvik-gui \
   /usr/share/applications/zorvik.desktop /usr/share/icons/hicolor/scalable/apps/zorvik.svg \
   /usr/share/man/man1/DLL_Zorvik_V103.1.gz /usr/share/man/man1/zorvik-gui.1.gz \
-  /usr/share/doc/zorvik/copyright /usr/share/doc/zorvik/changelog.gz \
   /usr/bin/zorvik /usr/share/man/man1/zorvik.1.gz /usr/share/bash-completion/completions/zorvik
-expect_files zorvik-dev /usr/include/ZorvikDll.h \
-  /usr/share/doc/zorvik-dev/copyright /usr/share/doc/zorvik-dev/changelog.gz
-dpkg -L zorvik-dev | grep -q '/libZorvikDll\.so$' || { echo "check-package: zorvik-dev lacks libZorvikDll.so" >&2; exit 1; }
-if dpkg -L zorvik | grep -q -e '\.h$' -e '/libZorvikDll\.so$'; then
-  echo "check-package: the runtime package holds development files" >&2; exit 1
+expect_files zorvik-dev /usr/include/ZorvikDll.h "$libdir/libZorvikDll.so" \
+  "$libdir/pkgconfig/zorvikdll.pc"
+if dpkg -L zorvik libzorvikdll1 | grep -q -e '\.h$' -e '/libZorvikDll\.so$' -e '\.pc$'; then
+  fail "a runtime package holds development files"
 fi
-[[ -e "$(readlink -f "$(dpkg -L zorvik-dev | grep '/libZorvikDll\.so$')")" ]] \
-  || { echo "check-package: the development link points nowhere" >&2; exit 1; }
+if dpkg -L zorvik | grep -q '/libZorvikDll\.so'; then fail "zorvik holds the library"; fi
+[[ -e "$(readlink -f "$libdir/libZorvikDll.so")" ]] || fail "the development link points nowhere"
+# The symbols file's version, through shlibs:Depends.
+dpkg-query -W -f='${Depends}' zorvik | grep -qF "libzorvikdll1 (>= $version)" \
+  || fail "zorvik does not depend on libzorvikdll1 (>= $version)"
 for page in zorvik-gui zorvik; do
   zcat "/usr/share/man/man1/$page.1.gz" | grep -q '^\.SH NAME' \
-    || { echo "check-package: the man page of $page does not read" >&2; exit 1; }
+    || fail "the man page of $page does not read"
 done
-/usr/bin/zorvik --version | grep -qF "$(dpkg-query -W -f='${Version}' zorvik)" \
-  || { echo "check-package: zorvik --version does not give the package's version" >&2; exit 1; }
+/usr/bin/zorvik --version | grep -qF "$version" \
+  || fail "zorvik --version does not give the package's version"
 
-workdir=$(mktemp -d)
+# Another project's use of the library: found by pkg-config, parses a sentence.
+cat >"$workdir/client.c" <<'EOF'
+#include <ZorvikDll.h>
+int main(void) {
+  char line[] = "$GPRMC,092751.000,A,5321.6802,N,00630.3371,W,0.06,31.66,280511,,,A*45";
+  ParseNMEAInfo info; ParseNMEA(line); GetParseNMEAInfo(&info);
+  return info.parse_rmc_done == 1 && info.rmc_status == 'A' ? 0 : 1; }
+EOF
+# shellcheck disable=SC2046 # pkg-config's output is a list of words
+cc -std=c11 -Wall -Werror -o "$workdir/client" "$workdir/client.c" $(pkg-config --cflags --libs zorvikdll)
+"$workdir/client" || fail "a C program built with pkg-config's flags did not parse a sentence"
+
 (cd "$workdir" && QT_QPA_PLATFORM=offscreen exec /usr/bin/zorvik-gui) &
 pid=$!
 sleep 4
-if ! kill -0 "$pid" 2>/dev/null; then
-  echo "check-package: the installed program did not stay up" >&2
-  exit 1
-fi
+kill -0 "$pid" 2>/dev/null || fail "the installed program did not stay up"
 lib=$(grep -o '/[^ ]*libZorvikDll\.so[^ ]*' "/proc/$pid/maps" | sort -u | head -n 1)
-kill "$pid"; wait "$pid" 2>/dev/null || true
-rm -rf "$workdir"
-case "$lib" in
-  /usr/lib/*) echo "check-package: OK, zorvik and zorvik-dev install; the installed program loaded $lib" ;;
-  *) echo "check-package: the program loaded '${lib:-no ZorvikDll}', not the installed library" >&2; exit 1 ;;
-esac
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+[[ "$lib" == "$libdir"/* ]] || fail "the program loaded '${lib:-no ZorvikDll}', not the installed library"
+
+lintian_status=0
+wait "$lintian_pid" || lintian_status=$?
+lintian_pid=
+grep -v '^running with root privileges' "$workdir/lintian" || true
+((lintian_status == 0)) || fail "lintian reports errors or warnings"
+echo "check-package: OK, lintian clean; ${packages[*]} install; the program loaded $lib;" \
+  "a C program built with pkg-config runs"

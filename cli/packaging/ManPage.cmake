@@ -1,6 +1,6 @@
-# Writes the gzipped man page of zorvik with help2man from its --help, with a
-# COMMANDS section made of each command's own --help.
-# cmake -DZORVIK=<binary> -DHELP2MAN=<help2man> -DOUTPUT=<zorvik.1.gz> -DWORK=<dir> -P ManPage.cmake
+# Writes the man page of zorvik with help2man from its --help, with a COMMANDS
+# section made of each command's own --help (the package build compresses it).
+# cmake -DZORVIK=<binary> -DHELP2MAN=<help2man> -DOUTPUT=<zorvik.1> -DWORK=<dir> -P ManPage.cmake
 set(commands ports monitor record send version restart baud sentences single-channel flash agps)
 set(include_file "${WORK}/zorvik.h2m")
 file(WRITE "${include_file}" "[COMMANDS]\n")
@@ -16,13 +16,11 @@ foreach(command ${commands})
 endforeach()
 file(APPEND "${include_file}" "[EXIT STATUS]\n0 on success, 1 on a failure (one line on standard error), 2 on a usage error.\n")
 
-set(page "${WORK}/zorvik.1")
 execute_process(
   COMMAND "${HELP2MAN}" --no-info --no-discard-stderr --section 1
           --name "watch, command and service a GPS receiver on a serial port"
-          --include "${include_file}" --output "${page}" "${ZORVIK}"
+          --include "${include_file}" --output "${OUTPUT}" "${ZORVIK}"
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "help2man failed")
 endif()
-file(ARCHIVE_CREATE OUTPUT "${OUTPUT}" PATHS "${page}" FORMAT raw COMPRESSION GZip)
