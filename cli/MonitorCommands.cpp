@@ -88,7 +88,7 @@ void RunPorts(Report& report) {
 void RunMonitor(const Session& session, const MonitorOptions& options, Report& report) {
     report.NoClosingObject();
     if (options.count && *options.count <= 0) return;
-    const auto link = OpenReceiver(session);
+    const auto link = OpenAtRate(session);
     ClearChStatus();
     EpochPrinter printer(report, session.port);
     bool epoch_pending = false;
@@ -119,6 +119,7 @@ void RunMonitor(const Session& session, const MonitorOptions& options, Report& r
     PumpWatched(*link, watch, RunTime(options.seconds), on_sentence, on_idle);
     if (epoch_pending && !enough) show_epoch();
     ThrowIfTerminated("Monitoring");
+    if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
 }
 
 void RunRecord(const Session& session, const RecordOptions& options, Report& report) {
@@ -133,7 +134,7 @@ void RunRecord(const Session& session, const RecordOptions& options, Report& rep
     if (to_stdout) report.ResultsToStderr();
     report.Fields()["file"] = options.file;
     report.Fields()["sentences"] = 0;
-    const auto link = OpenReceiver(session);
+    const auto link = OpenAtRate(session);
 
     long count = 0;
     SilenceWatch watch(*link, SecondsOption(session.timeout));
@@ -143,8 +144,9 @@ void RunRecord(const Session& session, const RecordOptions& options, Report& rep
         report.Fields()["sentences"] = ++count;
         return Next::Continue;
     });
-    report.Line(std::to_string(count) + " sentences recorded");
     ThrowIfTerminated("Recording");
+    if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
+    report.Line(std::to_string(count) + " sentences recorded");
 }
 
 }  // namespace cli

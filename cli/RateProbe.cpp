@@ -53,6 +53,7 @@ Seconds ListenWindow(const std::string& baud, Seconds timeout) {
 }
 
 bool HearsValidSentence(ReceiverLink& link, Seconds wait) {
+    link.DiscardReceived();
     return link.Pump(wait, [](const Sentence& s) {
         return IsValidSentence(s.text) ? Next::Stop : Next::Continue;
     });
@@ -80,8 +81,22 @@ std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session) {
                   " bps: is it connected and powered, or in its boot loader?");
 }
 
+std::unique_ptr<ReceiverLink> OpenAtRate(const Session& session) {
+    if (session.baud == kAutoRate) return OpenReceiver(session);
+    auto link = std::make_unique<ReceiverLink>(session.port, session.baud);
+    link->DiscardReceived();
+    return link;
+}
+
 void SilenceWatch::Heard(const Sentence& sentence) {
-    if (IsValidSentence(sentence.text)) last_heard_ = Clock::now();
+    if (!IsValidSentence(sentence.text)) return;
+    last_heard_ = Clock::now();
+    heard_ = true;
+}
+
+void SilenceWatch::RequireHeard() const {
+    if (!heard_)
+        throw Failure(NoSentencesText(link_.PortName(), link_.BaudText(), Clock::now() - started_));
 }
 
 void SilenceWatch::Check() const {

@@ -33,7 +33,8 @@ std::string NoSentencesText(const std::string& port, const std::string& baud, Se
 // an epoch and the longest sentence at that rate, never above the timeout.
 Seconds ListenWindow(const std::string& baud, Seconds timeout);
 
-// Reads until a valid sentence arrives (true) or `wait` has passed.
+// Reads until a valid sentence arrives (true) or `wait` has passed; what
+// arrived before the call does not count.
 bool HearsValidSentence(ReceiverLink& link, Seconds wait);
 
 // The port opened at the session's rate, once valid sentences arrive there
@@ -41,20 +42,28 @@ bool HearsValidSentence(ReceiverLink& link, Seconds wait);
 // which they do (said on standard error). Throws Failure otherwise.
 std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session);
 
+// The port at the session's rate without waiting for sentences; with -b auto
+// as OpenReceiver.
+std::unique_ptr<ReceiverLink> OpenAtRate(const Session& session);
+
 // Ends a listening command when no valid sentence has arrived for the
 // timeout; a stop signal ends it as well.
 class SilenceWatch {
   public:
     SilenceWatch(const ReceiverLink& link, Seconds limit)
-        : link_(link), limit_(limit), last_heard_(Clock::now()) {}
+        : link_(link), limit_(limit), started_(Clock::now()), last_heard_(started_) {}
     void Heard(const Sentence& sentence);
     // Throws Failure once the line has been silent for the limit.
     void Check() const;
+    // Throws Failure when no valid sentence came at all (a run shorter than the limit).
+    void RequireHeard() const;
 
   private:
     const ReceiverLink& link_;
     Seconds limit_;
+    Clock::time_point started_;
     Clock::time_point last_heard_;
+    bool heard_ = false;
 };
 
 // Reads for `duration` in slices, checking the silence between them; returns

@@ -30,12 +30,12 @@ constexpr const char* kInBootLoader =
 
 std::string Sha256Hex(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("Cannot read " + path);
     const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (!in.eof() ||
-        EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-        throw Failure("Cannot read " + path);
+    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw Failure("Cannot compute the SHA-256 of " + path);
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < size; ++i) {
@@ -49,9 +49,9 @@ std::string Sha256Hex(const std::string& path) {
 // boot loader sends no sentences and a new flash is how it recovers, so at a
 // given rate silence is only reported.
 std::unique_ptr<ReceiverLink> OpenForFlash(const Session& session) {
-    if (session.baud == kAutoRate) return OpenReceiver(session);
-    auto link = std::make_unique<ReceiverLink>(session.port, session.baud);
-    if (!HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
+    auto link = OpenAtRate(session);
+    if (session.baud != kAutoRate &&
+        !HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
         ThrowIfStopped("Flashing");
         Notice(session, "no valid NMEA sentences at " + session.baud +
                             " bps before the programming sentence; flashing anyway");
@@ -187,12 +187,13 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
         throw Failure(text);
     }
     report.Line(Trimmed(result.message));
-    // A transfer cannot be stopped once it runs: a cancel during it came too late.
-    if (StopRequested()) {
-        Notice(session, "the cancel came too late: the image was transferred whole");
-        return;
+    try {
+        if (!StopRequested()) ReadBackVersions(*link, SecondsOption(session.timeout), report);
+    } catch (const Stopped&) {  // the image is in: nothing is left to cancel
     }
-    ReadBackVersions(*link, SecondsOption(session.timeout), report);
+    // A transfer cannot be stopped once it runs: a cancel during it came too late.
+    if (StopRequested())
+        Notice(session, "the cancel came too late: the image was transferred whole");
 }
 
 std::string DownloadForAllPorts(const Session& session, const AgpsOptions& options) {
