@@ -165,9 +165,10 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     bool programming_sent = false;
     service::FlashHooks hooks;
     hooks.status = [&](const std::string& text) {
-        progress.Status(Trimmed(text));
         if (text == service::flash_text::kStarting) programming_sent = true;
         if (text == service::flash_text::kTransferring) progress.Start();
+        // The transfer's success is the run's result, for standard output.
+        if (text != service::flash_text::kUploadOk) progress.Status(Trimmed(text));
     };
     hooks.progress = [&](const service::FlashProgress& p) {
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
