@@ -260,6 +260,43 @@ class Agps(unittest.TestCase):
                 self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
 
 
+class JsonRecords(unittest.TestCase):
+    """--json on the commands that set or ask: one object, its port, ok, and
+    what was set or received."""
+
+    def test_records(self):
+        recording = os.path.join(tempfile.gettempdir(), "zorvik-json-%d.nmea" % os.getpid())
+        cases = [
+            # arguments, fields the record holds
+            (["version", "--customer"], {"customer": "LINE-CHECK"}),
+            (["send", "PKVX14,8", "--wait", "1"], {"sent": "$PKVX14,8*04"}),
+            (["sentences", "GLL=on", "GSV=off"], {"sentences": {"GLL": True, "GSV": False}}),
+            (["sentences", "GLL=off", "GSV=on"], {"sentences": {"GLL": False, "GSV": True}}),
+            (["single-channel", "off"], {"single_channel": "off"}),
+            (["restart", "warm"], {"kind": "warm"}),
+            (["baud", "57600"], {"baud": 57600}),
+            (["-b", "57600", "baud", "9600"], {"baud": 9600}),
+            (["record", recording, "--seconds", "1.5"], {"file": recording}),
+        ]
+        try:
+            with Sim(SIM, *FAST, "--customer-version", "LINE-CHECK") as sim:
+                for args, fields in cases:
+                    with self.subTest(args=args):
+                        run = zorvik("-p", sim.device, "--json", *args)
+                        self.assertEqual(run.returncode, 0, run.stderr)
+                        record = json.loads(run.stdout)
+                        self.assertEqual(list(record)[:2], ["port", "ok"])
+                        self.assertEqual((record["port"], record["ok"]), (sim.device, True))
+                        self.assertEqual({k: record[k] for k in fields}, fields)
+                run = zorvik("-p", sim.device, "--json", "restart", "hot", "--ttff")
+                self.assertGreater(json.loads(run.stdout)["ttff_s"], 0)
+            with open(recording) as f:
+                self.assertEqual(record["sentences"], len(f.readlines()))
+        finally:
+            if os.path.exists(recording):
+                os.remove(recording)
+
+
 class Output(unittest.TestCase):
     def test_result_that_cannot_be_written(self):
         with Sim(SIM, *FAST) as sim, open("/dev/full", "w") as full:
