@@ -84,7 +84,9 @@ void RunPorts(Report& report) {
 
 // An epoch is the group of sentences that begins with an RMC. It is shown
 // once the line goes quiet after it (so that the GGA, GSA and GSV of the same
-// second are in), or when the next RMC arrives first.
+// second are in), or when the next RMC arrives first. The first sentences
+// read may be the tail of an epoch whose start was missed: an epoch is shown
+// only when the line went quiet or an RMC passed before it began.
 void RunMonitor(const Session& session, const MonitorOptions& options, Report& report) {
     report.NoClosingObject();
     if (options.count && *options.count <= 0) return;
@@ -92,12 +94,15 @@ void RunMonitor(const Session& session, const MonitorOptions& options, Report& r
     ClearChStatus();
     EpochPrinter printer(report, session.port);
     bool epoch_pending = false;
+    bool pending_is_whole = false;
+    bool next_is_whole = false;
 
     bool enough = false;
     const auto show_epoch = [&]() {
+        epoch_pending = false;
+        if (!pending_is_whole) return;
         GetChStatus();
         printer.Print(StateRecord());
-        epoch_pending = false;
         enough = options.count && printer.Printed() >= *options.count;
     };
     // A new RMC before the line went quiet ends the pending epoch, shown as
@@ -107,11 +112,16 @@ void RunMonitor(const Session& session, const MonitorOptions& options, Report& r
     });
     const auto on_sentence = [&](const Sentence& s) {
         if (enough) return Next::Stop;
-        if (IsRmc(s.text)) epoch_pending = true;
+        if (IsRmc(s.text)) {
+            epoch_pending = true;
+            pending_is_whole = next_is_whole;
+            next_is_whole = true;
+        }
         return Next::Continue;
     };
     const auto on_idle = [&]() {
         if (epoch_pending) show_epoch();
+        next_is_whole = true;
         return enough ? Next::Stop : Next::Continue;
     };
 
