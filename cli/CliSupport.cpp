@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iostream>
 
 #include "DisplayFormats.h"
 
@@ -12,7 +14,8 @@ namespace cli {
 
 namespace {
 
-std::atomic<int> g_interrupts{0};
+std::atomic<int> g_stop_signal{0};
+std::atomic<bool> g_warned{false};
 std::atomic<const char*> g_warning{nullptr};
 std::atomic<std::atomic<bool>*> g_cancel{nullptr};
 static_assert(std::atomic<int>::is_always_lock_free &&
@@ -26,33 +29,54 @@ void WriteToStderr(const char* text) {
 }
 
 // Only async-signal-safe work here: lock-free atomics and write(2).
-extern "C" void CountInterrupt(int) {
-    const int count = g_interrupts.fetch_add(1) + 1;
+extern "C" void OnStopSignal(int signal) {
     const char* warning = g_warning.load();
-    std::atomic<bool>* cancel = g_cancel.load();
-    if (cancel == nullptr) return;
-    if (warning != nullptr && count == 1) {
+    if (signal == SIGINT && warning != nullptr && !g_warned.exchange(true)) {
         WriteToStderr("\n");
         WriteToStderr(warning);
         WriteToStderr(" (Ctrl-C again cancels)\n");
         return;
     }
+    int none = 0;
+    if (!g_stop_signal.compare_exchange_strong(none, signal)) return;
+    std::atomic<bool>* cancel = g_cancel.load();
+    if (cancel == nullptr) return;
     // A library call already running (a transfer, an upload) ends first.
-    if (!cancel->exchange(true)) WriteToStderr("\nCancelling at the next step...\n");
+    cancel->store(true);
+    WriteToStderr("\nCancelling at the next safe step...\n");
 }
 
 }  // namespace
 
-void InstallInterruptCounter() {
+void InstallStopSignals() {
     struct sigaction action {};
-    action.sa_handler = CountInterrupt;
+    action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
+bool StopRequested() {
+    return g_stop_signal.load() != 0;
+}
+
+int StopSignal() {
+    return g_stop_signal.load();
+}
+
+int StopExitCode() {
+    return StopSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+}
+
+void ThrowIfStopped(const std::string& what) {
+    if (!StopRequested()) return;
+    throw Stopped(what + " cancelled (" + (StopSignal() == SIGTERM ? "SIGTERM" : "Ctrl-C") + ")");
+}
+
 CancelOnInterrupt::CancelOnInterrupt(const char* warning) {
+    cancel_.store(StopRequested());
+    g_warned.store(false);
     g_warning.store(warning);
     g_cancel.store(&cancel_);
 }
@@ -62,12 +86,28 @@ CancelOnInterrupt::~CancelOnInterrupt() {
     g_warning.store(nullptr);
 }
 
-int InterruptCount() {
-    return g_interrupts.load();
+std::string ErrorLine(const Session& session, const std::string& message) {
+    const bool names_port = session.relayed || message.find(session.port) != std::string::npos;
+    return "zorvik: " + (names_port ? message : session.port + ": " + message);
+}
+
+void Notice(const Session& session, const std::string& text) {
+    std::cerr << ErrorLine(session, text) << std::endl;
+}
+
+void RequireOutputWritten() {
+    if (std::cout.flush()) return;
+    const int error = errno;
+    throw Failure(std::string("Cannot write the result to standard output") +
+                  (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
 }
 
 std::string Trimmed(std::string_view text) {
     return std::string(DisplayFormats::Trimmed(text));
+}
+
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
 }
 
 bool StdoutIsTerminal() {

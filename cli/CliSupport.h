@@ -1,24 +1,39 @@
 // What every command of zorvik shares: the global options, how a failure
-// leaves the program, and Ctrl-C.
+// leaves the program, and the stop signals.
 #pragma once
 
 #include <atomic>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
-// Exit status: 0 success, 1 failure (one line on standard error), 2 usage error.
+// Exit status: 0 success, 1 failure (one line on standard error), 2 usage
+// error, 128 + the signal for a run that a stop signal cancelled.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;  // SIGINT
+inline constexpr int kExitTerminated = 143;   // SIGTERM
+
+// Without --timeout, the longest any step waits for the receiver to speak or answer.
+inline constexpr double kDefaultTimeoutSeconds = 5.0;
 
 // The options given before the command.
 struct Session {
-    std::string port = "COM1";
-    std::string baud = "9600";
+    std::vector<std::string> ports;  // every -p, in order
+    std::string port = "COM1";       // the one this process serves
+    std::string baud = "9600";       // a rate of the list, or "auto"
     bool json = false;
+    double timeout = kDefaultTimeoutSeconds;
+    // Set by the process that runs one process per port: its relay puts the
+    // port in front of every line, so this one leaves it out.
+    bool relayed = false;
+    // For agps under a relay: "fresh" when the relay's download replaced the
+    // file, else why that download failed. Empty: this process downloads.
+    std::string relay_download;
 };
 
 // A failure whose text is the one line the user sees on standard error.
@@ -27,18 +42,33 @@ class Failure : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Ctrl-C (and SIGTERM) are counted rather than ending the process, so that
-// every command can leave the receiver and the port in order.
-void InstallInterruptCounter();
-int InterruptCount();
-inline bool Interrupted() {
-    return InterruptCount() > 0;
-}
+// A run that a stop signal ended before it was done; exits 128 + the signal.
+class Stopped : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
-// While it lives, Ctrl-C raises a cancel flag that the running procedure
+// SIGINT and SIGTERM ask the run to stop rather than ending the process, so
+// that every command can leave the receiver and the port in order. SIGTERM
+// and Ctrl-C stop at the next safe step; within a CancelOnInterrupt that has
+// a warning, the first Ctrl-C only writes the warning.
+void InstallStopSignals();
+// True once a stop was asked for (the reading loops end on it).
+bool StopRequested();
+inline bool Interrupted() {
+    return StopRequested();
+}
+// The signal that asked to stop (SIGINT or SIGTERM), 0 when none did.
+int StopSignal();
+// 130 after SIGINT, 143 after SIGTERM.
+int StopExitCode();
+// Throws Stopped saying what was cut short, once a stop was asked for.
+void ThrowIfStopped(const std::string& what);
+
+// While it lives, a stop raises a cancel flag that the running procedure
 // polls. With a warning, the first Ctrl-C only writes it (a line of its own
 // on standard error) and the second cancels: for procedures that would leave
-// the receiver damaged if cut short.
+// the receiver damaged if cut short. SIGTERM cancels at once.
 class CancelOnInterrupt {
   public:
     explicit CancelOnInterrupt(const char* warning = nullptr);
@@ -52,10 +82,21 @@ class CancelOnInterrupt {
     std::atomic<bool> cancel_{false};
 };
 
+// "zorvik: " and the message, naming the port unless the message does (or a
+// relay puts it in front).
+std::string ErrorLine(const Session& session, const std::string& message);
+// A progress or warning line on standard error, in the same form.
+void Notice(const Session& session, const std::string& text);
+
+// Throws Failure when standard output could not take what was written.
+void RequireOutputWritten();
+
 // The text without the blanks around it (the program pads some of its texts).
 std::string Trimmed(std::string_view text);
 
-// True when standard output is a terminal (progress bars, refresh in place).
+// True when standard error is a terminal (progress bars refreshed in place).
+bool StderrIsTerminal();
+// True when standard output is a terminal (monitor refreshes in place).
 bool StdoutIsTerminal();
 
 }  // namespace cli

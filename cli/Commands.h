@@ -1,66 +1,84 @@
-// The commands of zorvik. Each returns normally on success and throws Failure
-// with the line for standard error otherwise.
+// The commands of zorvik. Each returns normally on success, with its result
+// given to the Report, and throws Failure (or Stopped) with the line for
+// standard error otherwise.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "CliSupport.h"
+#include "ReceiverLink.h"
 #include "zorvik/service/flash.h"
 
 namespace cli {
 
-void RunPorts();
+class Report;
+
+void RunPorts(Report& report);
 
 struct MonitorOptions {
     std::optional<long> count;
     std::optional<double> seconds;
 };
-void RunMonitor(const Session& session, const MonitorOptions& options);
+void RunMonitor(const Session& session, const MonitorOptions& options, Report& report);
 
 struct RecordOptions {
     std::string file;
     std::optional<double> seconds;
 };
-void RunRecord(const Session& session, const RecordOptions& options);
+void RunRecord(const Session& session, const RecordOptions& options, Report& report);
 
 struct SendOptions {
     std::string text;
     double wait_seconds = 2.0;
 };
-void RunSend(const Session& session, const SendOptions& options);
+void RunSend(const Session& session, const SendOptions& options, Report& report);
 
-void RunVersion(const Session& session, bool customer);
+void RunVersion(const Session& session, bool customer, Report& report);
 
 struct RestartOptions {
     std::string kind;  // cold, warm or hot
     bool ttff = false;
-    std::optional<double> timeout;
 };
-void RunRestart(const Session& session, const RestartOptions& options);
+void RunRestart(const Session& session, const RestartOptions& options, Report& report);
 
-void RunBaud(const Session& session, const std::string& rate);
+void RunBaud(const Session& session, const std::string& rate, Report& report);
 
 // "NAME=on" / "NAME=off" with the names of the sentence dialog.
-void RunSentences(const Session& session, const std::vector<std::string>& settings);
+void RunSentences(const Session& session, const std::vector<std::string>& settings, Report& report);
 
-void RunSingleChannel(const Session& session, const std::string& satellite);
+void RunSingleChannel(const Session& session, const std::string& satellite, Report& report);
 
 struct FlashOptions {
     std::string kind;  // firmware, kernel, fsa or all
     std::string file;
     int wait_ms = zorvik::service::kDefaultNakWaitMs;
 };
-void RunFlash(const Session& session, const FlashOptions& options);
+void RunFlash(const Session& session, const FlashOptions& options, Report& report);
 
 struct AgpsOptions {
     std::string kind;  // be or lte
     std::string host;  // empty: the build's A-GPS server
     std::string file;  // empty: BE.bin or LTE.bin in the current directory
     bool no_download = false;
+    bool allow_old = false;  // upload the older file when the download fails
 };
-void RunAgps(const Session& session, const AgpsOptions& options);
+void RunAgps(const Session& session, const AgpsOptions& options, Report& report);
+// The download alone, for the process that serves several ports: "fresh"
+// when the file was replaced, else why not. Throws Stopped when cancelled.
+std::string DownloadForAllPorts(const Session& session, const AgpsOptions& options);
+inline constexpr const char* kFreshDownload = "fresh";
+
+// The versions the receiver reports, as version prints them.
+struct ReceiverVersions {
+    std::string firmware, kernel, fsa;
+};
+// Asks for them and waits for the reply; throws Failure without one.
+ReceiverVersions AskVersions(ReceiverLink& link, Seconds timeout);
+void ReportVersions(const ReceiverVersions& versions, Report& report);
+nlohmann::ordered_json VersionsJson(const ReceiverVersions& versions);
 
 // Empty when the setting is one RunSentences takes, else why not.
 std::string CheckSentenceSetting(const std::string& setting);

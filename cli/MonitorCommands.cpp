@@ -1,11 +1,15 @@
 // ports, monitor and record: commands that only listen.
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <iostream>
 
 #include "Commands.h"
 #include "EpochReport.h"
+#include "RateProbe.h"
 #include "ReceiverLink.h"
+#include "Report.h"
+#include "serial_port.h"
 
 namespace cli {
 
@@ -23,19 +27,23 @@ bool IsRmc(std::string_view text) {
     return text.substr(0, 6) == "$GPRMC";
 }
 
+// Ctrl-C is how monitor and record normally end; SIGTERM cancels them.
+void ThrowIfTerminated(const std::string& what) {
+    if (StopSignal() == SIGTERM) ThrowIfStopped(what);
+}
+
 // Shows one epoch: a block refreshed in place on a terminal, else one line
 // (or one JSON object) per epoch.
 class EpochPrinter {
   public:
-    explicit EpochPrinter(bool json) : json_(json), in_place_(!json && StdoutIsTerminal()) {}
+    EpochPrinter(const Report& report, std::string port)
+        : report_(report),
+          port_(std::move(port)),
+          in_place_(!report.Json() && StdoutIsTerminal()) {}
 
     void Print(const ParseNMEAInfo& info) {
-        if (json_) {
-            // A garbled field must not end the run: bytes that are not
-            // UTF-8 are replaced rather than refused.
-            std::cout << EpochJson(info).dump(-1, ' ', false,
-                                              nlohmann::json::error_handler_t::replace)
-                      << std::endl;
+        if (report_.Json()) {
+            report_.Object(port_, EpochJson(info));
         } else if (in_place_) {
             const std::string block = EpochBlock(info);
             // Back to the top of the previous block, which is then overwritten.
@@ -45,12 +53,14 @@ class EpochPrinter {
         } else {
             std::cout << EpochLine(info) << std::endl;
         }
+        RequireOutputWritten();
         ++printed_;
     }
     long Printed() const { return printed_; }
 
   private:
-    bool json_;
+    const Report& report_;
+    std::string port_;
     bool in_place_;
     int lines_shown_ = 0;
     long printed_ = 0;
@@ -58,56 +68,71 @@ class EpochPrinter {
 
 }  // namespace
 
-void RunPorts() {
+void RunPorts(Report& report) {
+    report.NoClosingObject();
     ScanComPort();
     ComInfo ports{};
     GetScanComPortPara(&ports);
-    for (int i = 0; i < ports.count && i < ZORVIK_MAX_PORTS; ++i)
-        std::cout << ports.names[i] << "\n";
+    for (int i = 0; i < ports.count && i < ZORVIK_MAX_PORTS; ++i) {
+        const std::string name = ports.names[i];
+        if (report.Json())
+            report.Object(name, {{"ok", true}, {"device", zorvik::serial::device_path(name)}});
+        else
+            report.Line(name);
+    }
 }
 
 // An epoch is the group of sentences that begins with an RMC. It is shown
 // once the line goes quiet after it (so that the GGA, GSA and GSV of the same
-// second are in), or when the next RMC arrives first.
-void RunMonitor(const Session& session, const MonitorOptions& options) {
-    ReceiverLink link(session.port, session.baud);
+// second are in), or when the next RMC arrives first. The first sentences
+// read may be the tail of an epoch whose start was missed: an epoch is shown
+// only when the line went quiet or an RMC passed before it began.
+void RunMonitor(const Session& session, const MonitorOptions& options, Report& report) {
+    report.NoClosingObject();
+    if (options.count && *options.count <= 0) return;
+    const auto link = OpenAtRate(session);
     ClearChStatus();
-    EpochPrinter printer(session.json);
+    EpochPrinter printer(report, session.port);
     bool epoch_pending = false;
-    long sentences = 0;
+    bool pending_is_whole = false;
+    bool next_is_whole = false;
 
     bool enough = false;
     const auto show_epoch = [&]() {
+        epoch_pending = false;
+        if (!pending_is_whole) return;
         GetChStatus();
         printer.Print(StateRecord());
-        epoch_pending = false;
         enough = options.count && printer.Printed() >= *options.count;
     };
     // A new RMC before the line went quiet ends the pending epoch, shown as
     // the earlier sentences left the record.
-    link.BeforeParse([&](std::string_view text) {
+    link->BeforeParse([&](std::string_view text) {
         if (IsRmc(text) && epoch_pending && !enough) show_epoch();
     });
     const auto on_sentence = [&](const Sentence& s) {
-        ++sentences;
         if (enough) return Next::Stop;
-        if (IsRmc(s.text)) epoch_pending = true;
+        if (IsRmc(s.text)) {
+            epoch_pending = true;
+            pending_is_whole = next_is_whole;
+            next_is_whole = true;
+        }
         return Next::Continue;
     };
     const auto on_idle = [&]() {
         if (epoch_pending) show_epoch();
+        next_is_whole = true;
         return enough ? Next::Stop : Next::Continue;
     };
 
-    if (options.count && *options.count <= 0) return;
-    link.Pump(RunTime(options.seconds), on_sentence, on_idle);
+    SilenceWatch watch(*link, SecondsOption(session.timeout));
+    PumpWatched(*link, watch, RunTime(options.seconds), on_sentence, on_idle);
     if (epoch_pending && !enough) show_epoch();
-    if (sentences == 0 && !Interrupted())
-        throw Failure("No NMEA sentences received on " + session.port + " at " + session.baud +
-                      " bps");
+    ThrowIfTerminated("Monitoring");
+    if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
 }
 
-void RunRecord(const Session& session, const RecordOptions& options) {
+void RunRecord(const Session& session, const RecordOptions& options, Report& report) {
     const bool to_stdout = options.file == "-";
     std::ofstream file;
     if (!to_stdout) {
@@ -115,18 +140,23 @@ void RunRecord(const Session& session, const RecordOptions& options) {
         if (!file) throw Failure("Cannot write " + options.file);
     }
     std::ostream& out = to_stdout ? std::cout : file;
-    ReceiverLink link(session.port, session.baud);
+    // The count goes where it cannot mix with the recording.
+    if (to_stdout) report.ResultsToStderr();
+    report.Fields()["file"] = options.file;
+    report.Fields()["sentences"] = 0;
+    const auto link = OpenAtRate(session);
 
     long count = 0;
-    link.Pump(RunTime(options.seconds), [&](const Sentence& s) {
+    SilenceWatch watch(*link, SecondsOption(session.timeout));
+    PumpWatched(*link, watch, RunTime(options.seconds), [&](const Sentence& s) {
         out.write(s.raw.data(), static_cast<std::streamsize>(s.raw.size()));
-        out.flush();
-        ++count;
+        if (!out.flush()) throw Failure("Cannot write " + options.file);
+        report.Fields()["sentences"] = ++count;
         return Next::Continue;
     });
-    if (!out) throw Failure("Cannot write " + options.file);
-    // The count goes where it cannot mix with the recording.
-    (to_stdout ? std::cerr : std::cout) << count << " sentences recorded" << std::endl;
+    ThrowIfTerminated("Recording");
+    if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
+    report.Line(std::to_string(count) + " sentences recorded");
 }
 
 }  // namespace cli

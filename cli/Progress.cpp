@@ -42,14 +42,14 @@ std::string TransferProgress::BarText(int percent, std::uintmax_t bytes_sent,
 
 void TransferProgress::EndBarLine() {
     if (!bar_open_) return;
-    std::cout << "\n";
+    std::cerr << "\n";
     bar_open_ = false;
 }
 
 void TransferProgress::Status(const std::string& text) {
     std::lock_guard lock(mutex_);
     EndBarLine();
-    std::cout << text << std::endl;
+    std::cerr << text << std::endl;
 }
 
 void TransferProgress::Start() {
@@ -68,17 +68,17 @@ void TransferProgress::Update(int percent, std::uintmax_t bytes_sent, std::uintm
     last_percent_ = percent;
     const std::string bar = BarText(percent, bytes_sent, total_bytes, now - *started_);
     if (terminal_) {
-        std::cout << "\r" << bar << "\x1b[K" << std::flush;
+        std::cerr << "\r" << bar << "\x1b[K" << std::flush;
         bar_open_ = true;
     } else {
-        std::cout << bar << std::endl;
+        std::cerr << bar << std::endl;
     }
 }
 
 void TransferProgress::Finish() {
     std::lock_guard lock(mutex_);
     EndBarLine();
-    std::cout << std::flush;
+    std::cerr << std::flush;
 }
 
 }  // namespace cli

@@ -1,6 +1,7 @@
-// Progress of a long transfer: a bar refreshed in place on a terminal
-// (percent, bytes, rate, time left), plain lines otherwise. Safe to call from
-// the thread that reads the progress and the one that runs the procedure.
+// Progress of a long transfer on standard error: a bar refreshed in place on
+// a terminal (percent, bytes, rate, time left), plain lines otherwise. Safe to
+// call from the thread that reads the progress and the one that runs the
+// procedure.
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,16 @@
 // send, version, restart, baud, sentences and single-channel: commands that
 // write a command sentence through the library and, where the receiver
-// answers, wait for its answer in the state record.
+// answers, wait for its answer in the state record. Each first makes sure
+// that valid sentences arrive at the given rate, and reports only what the
+// receiver confirmed.
 #include <algorithm>
 #include <cctype>
-#include <iostream>
 
 #include "Commands.h"
 #include "DisplayFormats.h"
+#include "RateProbe.h"
 #include "ReceiverLink.h"
+#include "Report.h"
 #include "zorvik/service/baud_rates.h"
 #include "zorvik/service/receiver_settings.h"
 
@@ -17,16 +20,21 @@ namespace {
 
 using DisplayFormats::FieldText;
 
-// How long the receiver may take to answer a query or a command.
-constexpr Seconds kReplyTime{5.0};
-// A restart without --ttff waits this long for the receiver's restart report.
-constexpr Seconds kRestartReportTime{10.0};
-// With --ttff, the wait for the receiver's time to first fix report.
+// With --ttff, the shortest wait for the receiver's time to first fix report:
+// a cold start takes tens of seconds (a longer --timeout lengthens it).
 constexpr Seconds kTtffTime{120.0};
 
 // Enough for the second step of the baud-rate exchange (14 bytes) to leave
 // at the slowest rate, with a margin.
 constexpr Seconds kSecondStepTime{0.25};
+
+// A switched sentence shows its new state within this many epochs.
+constexpr int kSwitchEpochs = 3;
+// A sentence switched off counts as off once it stayed away this long: more
+// than an epoch, so that one whole epoch went by without it.
+constexpr Seconds kOffQuiet = 1.5 * kEpoch;
+// Room for the command's way to the receiver and a loaded machine.
+constexpr Seconds kSwitchSlack{0.5};
 
 // NMEA 0183 allows 82 characters with "$" and the line end; the checksum
 // digits and CR LF take four.
@@ -45,6 +53,19 @@ void RequireWritten(int written, const ReceiverLink& link) {
 std::string NoReplyText(const ReceiverLink& link, const std::string& what) {
     return "No " + what + " from the receiver on " + link.PortName() + " at " + link.BaudText() +
            " bps";
+}
+
+// Reads until the state record satisfies `done`, within `wait`, while the
+// receiver keeps talking; throws Failure naming `what` otherwise.
+void AwaitRecord(ReceiverLink& link, Seconds timeout, Seconds wait, const std::string& what,
+                 const std::function<bool(const ParseNMEAInfo&)>& done) {
+    if (done(StateRecord())) return;
+    SilenceWatch watch(link, timeout);
+    const bool answered = PumpWatched(link, watch, wait, [&](const Sentence&) {
+        return done(StateRecord()) ? Next::Stop : Next::Continue;
+    });
+    ThrowIfStopped("Waiting for the " + what);
+    if (!answered) throw Failure(NoReplyText(link, what));
 }
 
 // A pasted sentence brings its own checksum digits; the library appends them.
@@ -80,12 +101,6 @@ bool IsProprietaryReply(std::string_view text) {
     return text.substr(0, 5) == "$PKVX";
 }
 
-bool ChecksumMatches(std::string_view text) {
-    if (text.find('*') == std::string_view::npos) return false;
-    const std::string copy(text);
-    return Calculate_CheckSum(copy.c_str()) == 1;
-}
-
 int RateCode(const std::string& rate) {
     for (const auto& r : zorvik::service::kBaudRates)
         if (rate == r.text) return r.code;
@@ -105,6 +120,8 @@ std::string Upper(std::string text) {
 struct SentenceSetting {
     int index = 0;
     bool on = false;
+    std::string Name() const { return kSentenceNames[static_cast<std::size_t>(index)]; }
+    std::string Text() const { return Name() + (on ? " on" : " off"); }
 };
 
 SentenceSetting ParseSentenceSetting(const std::string& setting) {
@@ -115,6 +132,64 @@ SentenceSetting ParseSentenceSetting(const std::string& setting) {
     if (index >= static_cast<int>(kSentenceNames.size()) || (value != "ON" && value != "OFF"))
         throw Failure("Not a sentence setting: " + setting);
     return {index, value == "ON"};
+}
+
+// The sentence's type without its talker: "GSV" for "$GPGSV,...".
+std::string_view SentenceType(std::string_view text) {
+    constexpr std::size_t kTalkerAndType = 5;
+    const auto comma = text.find(',');
+    if (comma != kTalkerAndType + 1) return {};
+    return text.substr(3, 3);
+}
+
+// Watches the output until each switched sentence shows its new state: one
+// switched on has appeared, one switched off stayed away for kOffQuiet.
+class SwitchCheck {
+  public:
+    explicit SwitchCheck(const std::vector<SentenceSetting>& settings) {
+        const auto now = Clock::now();
+        for (const SentenceSetting& s : settings) watched_.push_back({s, false, now});
+    }
+    void Saw(std::string_view type) {
+        for (Watched& w : watched_)
+            if (type == w.setting.Name()) {
+                w.seen = true;
+                w.last_seen = Clock::now();
+            }
+    }
+    // The settings that have not shown yet, as "GSV off, GLL on".
+    std::string Pending() const {
+        std::string pending;
+        const auto now = Clock::now();
+        for (const Watched& w : watched_) {
+            const bool shown = w.setting.on ? w.seen : now - w.last_seen >= kOffQuiet;
+            if (!shown) pending += (pending.empty() ? "" : ", ") + w.setting.Text();
+        }
+        return pending;
+    }
+
+  private:
+    struct Watched {
+        SentenceSetting setting;
+        bool seen;
+        Clock::time_point last_seen;
+    };
+    std::vector<Watched> watched_;
+};
+
+void VerifySwitched(ReceiverLink& link, Seconds timeout,
+                    const std::vector<SentenceSetting>& settings) {
+    SwitchCheck check(settings);
+    SilenceWatch watch(link, timeout);
+    PumpWatched(link, watch, kSwitchEpochs * kEpoch + kSwitchSlack, [&](const Sentence& s) {
+        if (IsValidSentence(s.text)) check.Saw(SentenceType(s.text));
+        return check.Pending().empty() ? Next::Stop : Next::Continue;
+    });
+    ThrowIfStopped("Checking the sentence switch");
+    const std::string pending = check.Pending();
+    if (!pending.empty())
+        throw Failure("The receiver on " + link.PortName() + " did not switch " + pending +
+                      " within " + std::to_string(kSwitchEpochs) + " epochs");
 }
 
 }  // namespace
@@ -142,116 +217,148 @@ std::string CheckSentenceSetting(const std::string& setting) {
     }
 }
 
-void RunSend(const Session& session, const SendOptions& options) {
-    const std::string text = CommandText(options.text);
-    ReceiverLink link(session.port, session.baud);
-    // The checksum and the send stay together: no other command runs here.
-    CheckSum(text.c_str());
-    RequireWritten(CMD_SendNMEACommand(text.c_str(), static_cast<int>(text.size())), link);
-    std::cout << "sent " << text << StateRecord().checksum_text << std::endl;
-    link.Pump(SecondsOption(options.wait_seconds), [](const Sentence& s) {
-        if (IsProprietaryReply(s.text)) std::cout << s.text << std::endl;
-        return Next::Continue;
-    });
-}
-
-void RunVersion(const Session& session, bool customer) {
-    ReceiverLink link(session.port, session.baud);
-    if (customer) {
-        RequireWritten(CMD_CustomerVersion(), link);
-        if (!link.WaitFor(kReplyTime,
-                          [](const ParseNMEAInfo& i) { return i.parse_customer_fw_ver_done == 1; }))
-            throw Failure(NoReplyText(link, "customer version reply"));
-        std::cout << "Customer FW Version : " << FieldText(StateRecord().customer_fw_ver)
-                  << std::endl;
-        return;
-    }
+ReceiverVersions AskVersions(ReceiverLink& link, Seconds timeout) {
     RequireWritten(CMD_FWVersion(), link);
-    if (!link.WaitFor(kReplyTime, [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; }))
-        throw Failure(NoReplyText(link, "version reply"));
+    AwaitRecord(link, timeout, timeout, "version reply",
+                [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; });
     const ParseNMEAInfo info = StateRecord();
     using DisplayFormats::integer;
-    std::cout << "F/W Ver: " << integer(FieldText(info.fw_ver_major)) << "."
-              << integer(FieldText(info.fw_ver_minor)) << "\n"
-              << "Kernel Ver: " << integer(FieldText(info.kernel_ver_major)) << "."
-              << integer(FieldText(info.kernel_ver_minor)) << "\n"
-              << "FSA Ver: " << FieldText(info.fsa_ver).substr(0, 4) << std::endl;
+    return {std::to_string(integer(FieldText(info.fw_ver_major))) + "." +
+                std::to_string(integer(FieldText(info.fw_ver_minor))),
+            std::to_string(integer(FieldText(info.kernel_ver_major))) + "." +
+                std::to_string(integer(FieldText(info.kernel_ver_minor))),
+            std::string(FieldText(info.fsa_ver).substr(0, 4))};
 }
 
-void RunRestart(const Session& session, const RestartOptions& options) {
-    ReceiverLink link(session.port, session.baud);
+void ReportVersions(const ReceiverVersions& versions, Report& report) {
+    report.Line("F/W Ver: " + versions.firmware);
+    report.Line("Kernel Ver: " + versions.kernel);
+    report.Line("FSA Ver: " + versions.fsa);
+}
+
+nlohmann::ordered_json VersionsJson(const ReceiverVersions& versions) {
+    return {{"firmware", versions.firmware}, {"kernel", versions.kernel}, {"fsa", versions.fsa}};
+}
+
+void RunSend(const Session& session, const SendOptions& options, Report& report) {
+    const std::string text = CommandText(options.text);
+    const auto link = OpenReceiver(session);
+    // The checksum and the send stay together: no other command runs here.
+    CheckSum(text.c_str());
+    RequireWritten(CMD_SendNMEACommand(text.c_str(), static_cast<int>(text.size())), *link);
+    const std::string sent = text + StateRecord().checksum_text;
+    report.Fields()["sent"] = sent;
+    report.Line("sent " + sent);
+    auto& replies = report.Fields()["replies"] = nlohmann::ordered_json::array();
+    link->Pump(SecondsOption(options.wait_seconds), [&](const Sentence& s) {
+        if (!IsProprietaryReply(s.text)) return Next::Continue;
+        replies.push_back(std::string(s.text));
+        report.Line(std::string(s.text));
+        return Next::Continue;
+    });
+    ThrowIfStopped("Waiting for replies");
+}
+
+void RunVersion(const Session& session, bool customer, Report& report) {
+    const auto link = OpenReceiver(session);
+    const Seconds timeout = SecondsOption(session.timeout);
+    if (customer) {
+        RequireWritten(CMD_CustomerVersion(), *link);
+        AwaitRecord(*link, timeout, timeout, "customer version reply",
+                    [](const ParseNMEAInfo& i) { return i.parse_customer_fw_ver_done == 1; });
+        const std::string text(FieldText(StateRecord().customer_fw_ver));
+        report.Fields()["customer"] = text;
+        report.Line("Customer FW Version : " + text);
+        return;
+    }
+    const ReceiverVersions versions = AskVersions(*link, timeout);
+    report.Fields().update(VersionsJson(versions));
+    ReportVersions(versions, report);
+}
+
+void RunRestart(const Session& session, const RestartOptions& options, Report& report) {
+    const auto link = OpenReceiver(session);
+    const Seconds timeout = SecondsOption(session.timeout);
     CMD_Clear_parse_ttff_done();
     const int written = options.kind == "cold"   ? CMD_ColdStart()
                         : options.kind == "warm" ? CMD_WarmStart()
                                                  : CMD_HotStart();
-    RequireWritten(written, link);
+    RequireWritten(written, *link);
+    report.Fields()["kind"] = options.kind;
     if (!options.ttff) {
         // The receiver reports its firmware version again when it restarts.
-        const Seconds wait = options.timeout ? SecondsOption(*options.timeout) : kRestartReportTime;
-        if (!link.WaitFor(wait, [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; }))
-            throw Failure(NoReplyText(link, "restart report"));
-        std::cout << "Receiver restarted (" << options.kind << " start)" << std::endl;
+        AwaitRecord(*link, timeout, timeout, "restart report",
+                    [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; });
+        report.Line("Receiver restarted (" + options.kind + " start)");
         return;
     }
-    const Seconds wait = options.timeout ? SecondsOption(*options.timeout) : kTtffTime;
-    if (!link.WaitFor(wait, [](const ParseNMEAInfo& i) { return i.parse_ttff_done == 1; }))
-        throw Failure(NoReplyText(link, "TTFF report") + " within " +
-                      DisplayFormats::GeneralText(wait.count()) + " s");
-    std::cout << "TTFF Time (sec) : " << DisplayFormats::OneDecimalText(StateRecord().ttff)
-              << std::endl;
+    const Seconds wait = std::max(kTtffTime, timeout);
+    AwaitRecord(*link, timeout, wait,
+                "TTFF report within " + DisplayFormats::GeneralText(wait.count()) + " s",
+                [](const ParseNMEAInfo& i) { return i.parse_ttff_done == 1; });
+    const double ttff = StateRecord().ttff;
+    report.Fields()["ttff_s"] = ttff;
+    report.Line("TTFF Time (sec) : " + DisplayFormats::OneDecimalText(ttff));
 }
 
 // The two-step exchange: the rate command, the receiver's acknowledgement on
 // which the library sends the second step by itself, then the port follows
 // the receiver to the new rate. Done only when sentences arrive there.
-void RunBaud(const Session& session, const std::string& rate) {
+void RunBaud(const Session& session, const std::string& rate, Report& report) {
     const int code = RateCode(rate);
-    ReceiverLink link(session.port, session.baud);
+    const auto link = OpenReceiver(session);
+    const Seconds timeout = SecondsOption(session.timeout);
     // Cleared before the command goes out, so a quick acknowledgement is not lost.
     CMD_Clear_NMEA09_2ndCommmand_done();
-    RequireWritten(CMD_Set_BuadRate(code), link);
-    if (!link.WaitFor(kReplyTime,
-                      [](const ParseNMEAInfo& i) { return i.NMEA09_2ndCommmand_done == 1; }))
-        throw Failure(NoReplyText(link, "acknowledgement of the baud rate command"));
+    RequireWritten(CMD_Set_BuadRate(code), *link);
+    AwaitRecord(*link, timeout, timeout, "acknowledgement of the baud rate command",
+                [](const ParseNMEAInfo& i) { return i.NMEA09_2ndCommmand_done == 1; });
     CMD_Clear_NMEA09_2ndCommmand_done();
     // The second step must be on the wire at the old rate before the port
     // changes rate; reading on meanwhile costs nothing.
-    link.Pump(kSecondStepTime, nullptr);
-    link.Reopen(rate);
-    const bool heard = link.Pump(kReplyTime, [](const Sentence& s) {
-        return ChecksumMatches(s.text) ? Next::Stop : Next::Continue;
-    });
-    if (!heard) throw Failure(NoReplyText(link, "sentences") + " after the change");
-    std::cout << "Receiver now at " << rate << " bps" << std::endl;
+    link->Pump(kSecondStepTime, nullptr);
+    link->Reopen(rate);
+    const bool heard = HearsValidSentence(*link, timeout);
+    ThrowIfStopped("Following the receiver to " + rate + " bps");
+    if (!heard) throw Failure(NoReplyText(*link, "sentences") + " after the change");
+    report.Fields()["baud"] = std::stol(rate);
+    report.Line("Receiver now at " + rate + " bps");
 }
 
-void RunSentences(const Session& session, const std::vector<std::string>& settings) {
+void RunSentences(const Session& session, const std::vector<std::string>& settings,
+                  Report& report) {
     std::vector<SentenceSetting> parsed;
     for (const std::string& s : settings) parsed.push_back(ParseSentenceSetting(s));
-    ReceiverLink link(session.port, session.baud);
+    const auto link = OpenReceiver(session);
+    for (const SentenceSetting& s : parsed)
+        RequireWritten(CMD_SetNMEASentences(s.index, s.on ? kSwitchOn : kSwitchOff), *link);
+    VerifySwitched(*link, SecondsOption(session.timeout), parsed);
+    auto& switched = report.Fields()["sentences"] = nlohmann::ordered_json::object();
     for (const SentenceSetting& s : parsed) {
-        RequireWritten(CMD_SetNMEASentences(s.index, s.on ? kSwitchOn : kSwitchOff), link);
-        std::cout << kSentenceNames[static_cast<std::size_t>(s.index)] << (s.on ? " on" : " off")
-                  << std::endl;
+        switched[s.Name()] = s.on;
+        report.Line(s.Text());
     }
 }
 
-void RunSingleChannel(const Session& session, const std::string& satellite) {
+void RunSingleChannel(const Session& session, const std::string& satellite, Report& report) {
+    if (satellite != "off") {
+        // The dialog's field takes two characters; here they must be the
+        // digits of a satellite number, so that nothing else lands in the
+        // sentence.
+        const bool two_digits = satellite.size() == 2 &&
+                                std::isdigit(static_cast<unsigned char>(satellite[0])) &&
+                                std::isdigit(static_cast<unsigned char>(satellite[1]));
+        if (!two_digits) throw Failure(kSvIdWarning);
+    }
+    const auto link = OpenReceiver(session);
+    report.Fields()["single_channel"] = satellite;
     if (satellite == "off") {
-        ReceiverLink link(session.port, session.baud);
-        RequireWritten(Exit_Single_Channel_Mode(), link);
-        std::cout << "Single channel mode off" << std::endl;
+        RequireWritten(Exit_Single_Channel_Mode(), *link);
+        report.Line("Single channel mode off");
         return;
     }
-    // The dialog's field takes two characters; here they must be the digits
-    // of a satellite number, so that nothing else lands in the sentence.
-    const bool two_digits = satellite.size() == 2 &&
-                            std::isdigit(static_cast<unsigned char>(satellite[0])) &&
-                            std::isdigit(static_cast<unsigned char>(satellite[1]));
-    if (!two_digits) throw Failure(kSvIdWarning);
-    ReceiverLink link(session.port, session.baud);
-    RequireWritten(In_Single_Channel_Mode(satellite[0], satellite[1]), link);
-    std::cout << "Single channel mode on SV " << satellite << std::endl;
+    RequireWritten(In_Single_Channel_Mode(satellite[0], satellite[1]), *link);
+    report.Line("Single channel mode on SV " + satellite);
 }
 
 }  // namespace cli

@@ -91,4 +91,10 @@ bool ReceiverLink::WaitFor(Seconds timeout, const std::function<bool(const Parse
                 [&](const Sentence&) { return done(StateRecord()) ? Next::Stop : Next::Continue; });
 }
 
+void ReceiverLink::DiscardReceived() {
+    bytes_.purge(handle_, zorvik::serial::kPurgeRxClear);
+    line_.reset();
+    raw_.clear();
+}
+
 }  // namespace cli

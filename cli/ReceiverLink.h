@@ -59,6 +59,10 @@ class ReceiverLink {
     // Reads until the state record satisfies `done` or `timeout` passes.
     bool WaitFor(Seconds timeout, const std::function<bool(const ParseNMEAInfo&)>& done);
 
+    // Drops what the port received before now: bytes that came in at the
+    // line's earlier setting say nothing about the receiver's rate.
+    void DiscardReceived();
+
   private:
     void Open();
     std::string DeviceGoneText() const;

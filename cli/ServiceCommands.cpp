@@ -1,24 +1,134 @@
 // flash and agps: the firmware download run and the A-GPS tools, through the
 // same service procedures the program's dialogs run.
+#include <openssl/evp.h>
+
+#include <cmath>
 #include <filesystem>
-#include <iostream>
+#include <fstream>
+#include <iterator>
 
 #include "Commands.h"
 #include "Progress.h"
+#include "RateProbe.h"
 #include "ReceiverLink.h"
+#include "Report.h"
 #include "zorvik/service/agps.h"
 #include "zorvik/service/flash.h"
 
 namespace cli {
 
 namespace service = zorvik::service;
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string FlashFailureText(const service::FlashResult& result) {
+// What a failed or cancelled flash leaves behind once the programming
+// sentence went out.
+constexpr const char* kInBootLoader =
+    "; the receiver is in its boot loader at 115200 bps until the loader's time-out (about a "
+    "minute): running the flash again recovers it";
+
+std::string Sha256Hex(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("Cannot read " + path);
+    const std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        throw Failure("Cannot compute the SHA-256 of " + path);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex.push_back(kHex[digest[i] >> 4]);
+        hex.push_back(kHex[digest[i] & 0x0f]);
+    }
+    return hex;
+}
+
+// The port at the rate the receiver talks NMEA at. A receiver left in its
+// boot loader sends no sentences and a new flash is how it recovers, so at a
+// given rate silence is only reported.
+std::unique_ptr<ReceiverLink> OpenForFlash(const Session& session) {
+    auto link = OpenAtRate(session);
+    if (session.baud != kAutoRate &&
+        !HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
+        ThrowIfStopped("Flashing");
+        Notice(session, "no valid NMEA sentences at " + session.baud +
+                            " bps before the programming sentence; flashing anyway");
+    }
+    return link;
+}
+
+// The failure line of a run that did not complete: the transfer's own result
+// when a later step failed too.
+std::string FlashFailureText(const service::FlashResult& result, bool programming_sent) {
+    std::string text = Trimmed(result.message);
+    const std::string transfer = Trimmed(service::XmodemResultText(result.xmodem_result));
+    if (result.xmodem_result != 0 && text != transfer) text = transfer + "; " + text;
     if (result.outcome == service::FlashOutcome::Cancelled)
-        return "Download cancelled (" + Trimmed(result.message) + ")";
-    return Trimmed(result.message);
+        text = "Download cancelled (" + text + ")";
+    return programming_sent && !result.Uploaded() ? text + kInBootLoader : text;
+}
+
+double TenthsOfSeconds(Seconds elapsed) {
+    return std::round(elapsed.count() * 10.0) / 10.0;
+}
+
+// After a completed flash the receiver must answer at its NMEA rate.
+void ReadBackVersions(ReceiverLink& link, Seconds timeout, Report& report) {
+    link.Reopen(link.BaudText());
+    try {
+        const ReceiverVersions versions = AskVersions(link, timeout);
+        report.Fields()["version"] = VersionsJson(versions);
+        ReportVersions(versions, report);
+    } catch (const Failure& e) {
+        ThrowIfStopped("Reading the versions back");
+        throw Failure(std::string(e.what()) + " after the flash");
+    }
+}
+
+std::string DurationText(std::int64_t seconds) {
+    constexpr std::int64_t kMinute = 60, kHour = 60 * kMinute, kDay = 24 * kHour;
+    if (seconds < kMinute) return "less than a minute";
+    if (seconds < kHour) return std::to_string(seconds / kMinute) + " min";
+    if (seconds < kDay)
+        return std::to_string(seconds / kHour) + " h " + std::to_string(seconds % kHour / kMinute) +
+               " min";
+    return std::to_string(seconds / kDay) + " d " + std::to_string(seconds % kDay / kHour) + " h";
+}
+
+std::int64_t AgeSeconds(const std::string& file) {
+    std::error_code ec;
+    const auto written = fs::last_write_time(file, ec);
+    if (ec) return 0;
+    const auto age = fs::file_time_type::clock::now() - written;
+    return std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(age).count());
+}
+
+service::AgpsKind AgpsKindOf(const AgpsOptions& options) {
+    return options.kind == "lte" ? service::AgpsKind::LTE : service::AgpsKind::BE;
+}
+
+std::string AgpsFile(const AgpsOptions& options) {
+    return options.file.empty() ? service::AgpsLocalFileName(AgpsKindOf(options)) : options.file;
+}
+
+// kFreshDownload when the file was replaced by this run's download, else why not.
+std::string Download(const Session& session, const AgpsOptions& options,
+                     const std::atomic<bool>* cancel) {
+    service::AgpsDownloadRequest request;
+    request.kind = AgpsKindOf(options);
+    request.host = options.host;
+    request.file = AgpsFile(options);
+    // The request carries the account's key: show the server only.
+    Notice(session, "downloading " + options.kind + " ephemeris from " +
+                        (options.host.empty() ? service::DefaultAgpsHost() : options.host));
+    const service::AgpsDownloadOutcome downloaded = service::DownloadAgpsFile(request, cancel);
+    if (downloaded.result == service::AgpsResult::Cancelled) ThrowIfStopped("The A-GPS download");
+    if (downloaded.result != service::AgpsResult::Ok) return downloaded.message;
+    Notice(session, "saved " + request.file + " (" + std::to_string(fs::file_size(request.file)) +
+                        " bytes)");
+    return kFreshDownload;
 }
 
 }  // namespace
@@ -39,64 +149,84 @@ std::string CheckAgpsHost(const std::string& host) {
                                      : "scheme, host and port only, e.g. http://127.0.0.1:8089";
 }
 
-void RunFlash(const Session& session, const FlashOptions& options) {
+void RunFlash(const Session& session, const FlashOptions& options, Report& report) {
     const auto kind = service::FlashKindFromName(options.kind);
     if (!kind) throw Failure("Unknown flash kind " + options.kind);
+    auto& fields = report.Fields();
+    fields["kind"] = options.kind;
+    fields["file"] = options.file;
     if (auto problem = service::CheckFlashFile(*kind, options.file)) throw Failure(*problem);
+    fields["bytes"] = fs::file_size(options.file);
+    fields["sha256"] = Sha256Hex(options.file);
 
-    // Opened here for the port's own failure message; the run closes and
-    // reopens it at the rates it needs.
-    ReceiverLink link(session.port, session.baud);
-    TransferProgress progress(StdoutIsTerminal());
+    const auto link = OpenForFlash(session);
+    TransferProgress progress(StderrIsTerminal());
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
-
+    bool programming_sent = false;
     service::FlashHooks hooks;
     hooks.status = [&](const std::string& text) {
-        progress.Status(Trimmed(text));
+        if (text == service::flash_text::kStarting) programming_sent = true;
         if (text == service::flash_text::kTransferring) progress.Start();
+        // The transfer's success is the run's result, for standard output.
+        if (text != service::flash_text::kUploadOk) progress.Status(Trimmed(text));
     };
     hooks.progress = [&](const service::FlashProgress& p) {
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
     hooks.pacing.cancel = interrupts.Flag();
-    const service::FlashRequest request{*kind, options.file, session.port, session.baud,
+    const service::FlashRequest request{*kind, options.file, session.port, link->BaudText(),
                                         options.wait_ms};
+    const auto started = Clock::now();
     const service::FlashResult result = service::RunFlash(request, hooks);
     progress.Finish();
-    if (result.outcome != service::FlashOutcome::Completed || !result.Uploaded())
-        throw Failure(FlashFailureText(result));
+    fields["seconds"] = TenthsOfSeconds(Clock::now() - started);
+    fields["result"] = Trimmed(result.message);
+
+    if (!result.Uploaded() || result.outcome == service::FlashOutcome::Failed) {
+        const std::string text = FlashFailureText(result, programming_sent);
+        if (result.outcome == service::FlashOutcome::Cancelled) throw Stopped(text);
+        throw Failure(text);
+    }
+    report.Line(Trimmed(result.message));
+    try {
+        if (!StopRequested()) ReadBackVersions(*link, SecondsOption(session.timeout), report);
+    } catch (const Stopped&) {  // the image is in: nothing is left to cancel
+    }
+    // A transfer cannot be stopped once it runs: a cancel during it came too late.
+    if (StopRequested())
+        Notice(session, "the cancel came too late: the image was transferred whole");
 }
 
-void RunAgps(const Session& session, const AgpsOptions& options) {
-    const service::AgpsKind kind =
-        options.kind == "lte" ? service::AgpsKind::LTE : service::AgpsKind::BE;
-    const std::string file = options.file.empty() ? service::AgpsLocalFileName(kind) : options.file;
+std::string DownloadForAllPorts(const Session& session, const AgpsOptions& options) {
+    const CancelOnInterrupt interrupts;
+    return Download(session, options, interrupts.Flag());
+}
+
+void RunAgps(const Session& session, const AgpsOptions& options, Report& report) {
+    const service::AgpsKind kind = AgpsKindOf(options);
+    const std::string file = AgpsFile(options);
+    auto& fields = report.Fields();
+    fields["kind"] = options.kind;
+    fields["file"] = file;
     // Opened before the download, so that a missing receiver is reported
     // before the server is asked.
-    ReceiverLink link(session.port, session.baud);
+    const auto link = OpenReceiver(session);
     const CancelOnInterrupt interrupts;
 
-    std::string download_problem;
-    if (!options.no_download) {
-        service::AgpsDownloadRequest request;
-        request.kind = kind;
-        request.host = options.host;
-        request.file = file;
-        // The request carries the account's key: show the server only.
-        std::cout << "Downloading " << options.kind << " ephemeris from "
-                  << (options.host.empty() ? service::DefaultAgpsHost() : options.host)
-                  << std::endl;
-        const service::AgpsDownloadOutcome downloaded =
-            service::DownloadAgpsFile(request, interrupts.Flag());
-        if (downloaded.result == service::AgpsResult::Cancelled) throw Failure(downloaded.message);
-        if (downloaded.result == service::AgpsResult::Ok)
-            std::cout << "Saved " << file << " (" << std::filesystem::file_size(file) << " bytes)"
-                      << std::endl;
-        else
-            download_problem = downloaded.message;
-        if (!download_problem.empty() && std::filesystem::exists(file))
-            std::cerr << "zorvik: " << download_problem << "; uploading the older " << file
-                      << std::endl;
+    std::string download = session.relay_download;
+    if (download.empty() && !options.no_download)
+        download = Download(session, options, interrupts.Flag());
+    const bool fresh = download == kFreshDownload;
+    fields["fresh"] = fresh;
+    const bool download_failed = !fresh && !options.no_download;
+    std::error_code ec;
+    if (!fresh && fs::exists(file, ec)) {
+        const std::int64_t age = AgeSeconds(file);
+        fields["age_s"] = age;
+        const std::string older = "the older " + file + " (" + DurationText(age) + " old)";
+        if (download_failed && !options.allow_old)
+            throw Failure(download + "; " + older + " was not uploaded (--allow-old uploads it)");
+        if (download_failed) Notice(session, download + "; uploading " + older);
     }
 
     service::UploadHooks hooks;
@@ -104,21 +234,23 @@ void RunAgps(const Session& session, const AgpsOptions& options) {
     // The procedure reports its starting line and then its final message,
     // which is shown below (standard output or error) once.
     bool started = false;
-    hooks.status = [&started](const std::string& text) {
-        if (!started && !Trimmed(text).empty()) std::cout << Trimmed(text) << std::endl;
+    hooks.status = [&](const std::string& text) {
+        if (!started && !Trimmed(text).empty()) std::cerr << Trimmed(text) << std::endl;
         started = true;
     };
     const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
     if (outcome.result == service::UploadResult::Cancelled)
-        throw Failure("Upload cancelled; the receiver's input is back on NMEA");
+        throw Stopped("Upload cancelled; the receiver's input is back on NMEA");
     if (outcome.result != service::UploadResult::Ok) {
         const bool no_file_after_failed_download =
-            outcome.result == service::UploadResult::NoFile && !download_problem.empty();
+            outcome.result == service::UploadResult::NoFile && download_failed;
         throw Failure(no_file_after_failed_download
-                          ? outcome.message + " (" + download_problem + ")"
-                          : outcome.message);
+                          ? Trimmed(outcome.message) + " (" + download + ")"
+                          : Trimmed(outcome.message));
     }
-    std::cout << Trimmed(outcome.message) << std::endl;
+    fields["bytes"] = fs::file_size(file);
+    report.Line(Trimmed(outcome.message));
+    if (StopRequested()) Notice(session, "the cancel came too late: the upload had completed");
 }
 
 }  // namespace cli

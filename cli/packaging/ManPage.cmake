@@ -1,5 +1,7 @@
 # Writes the man page of zorvik with help2man from its --help, with a COMMANDS
-# section made of each command's own --help (the package build compresses it).
+# section made of each command's own --help (its example included) and the
+# sections on several ports, waits, signals, files and exit statuses (the
+# package build compresses it).
 # cmake -DZORVIK=<binary> -DHELP2MAN=<help2man> -DOUTPUT=<zorvik.1> -DWORK=<dir> -P ManPage.cmake
 set(commands ports monitor record send version restart baud sentences single-channel flash agps)
 set(include_file "${WORK}/zorvik.h2m")
@@ -14,8 +16,75 @@ foreach(command ${commands})
   string(REGEX REPLACE "\n([.'])" "\n\\\\&\\1" help "${help}")
   file(APPEND "${include_file}" ".SS ${command}\n.nf\n${help}.fi\n")
 endforeach()
-file(APPEND "${include_file}" "[EXIT STATUS]\n0 on success, 1 on a failure (one line on standard error), 2 on a usage error.\n")
-
+file(APPEND "${include_file}" [=[
+[SEVERAL PORTS]
+\fB\-p\fR may be given more than once: the command then runs on every port at once, one
+process per port, and every line of text output begins with the port name and ": ".
+\fBagps\fR downloads once and uploads to every port. \fBports\fR, \fBmonitor\fR and
+\fBrecord\fR take one port. The exit status is 0 only when every port succeeded.
+.PP
+With \fB\-\-json\fR each port gives one JSON object on a line of standard output, always
+with "port" (the name as given) and "ok", and "error" (the message text mode prints) on
+failure; \fBmonitor\fR gives one object per epoch. \fBflash\fR adds "kind", "file",
+"bytes", "sha256", "seconds", "result" and, after a successful flash, "version" with
+"firmware", "kernel" and "fsa" as read back from the receiver. \fBagps\fR adds "kind",
+"bytes" and "fresh" (true when this run's download was uploaded).
+.PP
+Results go to standard output; progress, warnings and errors to standard error, each
+error naming its port.
+[WAITS AND RATES]
+\fB\-\-timeout\fR S (default 5) is the longest any step waits for the receiver to speak or
+answer. Every command that sends first waits for valid, checksummed sentences at the
+given rate; \fBmonitor\fR and \fBrecord\fR end with a failure when none has arrived for S
+seconds. \fB\-b auto\fR listens at 9600, 115200, 38400, 57600, 19200 and 4800 bps in turn
+and says on standard error at which rate the receiver answered. \fBflash\fR does not wait
+for sentences: a receiver left in its boot loader sends none, and flashing it again is how
+it recovers (it stays in the loader at 115200 bps for about a minute).
+[SIGNALS]
+Ctrl-C ends \fBmonitor\fR and \fBrecord\fR normally. Otherwise Ctrl-C (during \fBflash\fR,
+the second one) and SIGTERM cancel at the next safe step: a transfer or an upload that has
+begun runs to its end, and a run that completed anyway reports its result, says that the
+cancel came too late and exits 0.
+[FILES]
+.TP
+.B BE.bin, LTE.bin
+the broadcast and long-term ephemeris \fBagps\fR downloads, in the current directory
+unless \fB\-\-file\fR names another file.
+.TP
+.B FILE.part
+the download in progress beside the ephemeris FILE; it replaces FILE only once it is
+whole, and is removed when the download fails, so a failed download keeps the older file.
+.TP
+.B FILE
+the recording \fBrecord\fR writes (replaced at the start).
+[EXIT STATUS]
+.TP
+.B 0
+success: the receiver answered, the setting took effect, fresh ephemeris was uploaded
+(older only with \fB\-\-allow\-old\fR), the result was written; with several ports, on
+every port.
+.TP
+.B 1
+a failure, one line on standard error (a receiver that did not answer within the
+timeout, a failed flash or download, a result that could not be written).
+.TP
+.B 2
+a usage error.
+.TP
+.B 130, 143
+cancelled by Ctrl-C (SIGINT) or SIGTERM.
+[EXAMPLES]
+A production line: four receivers at a rate found by listening, flashed in parallel, one
+JSON record per receiver:
+.PP
+.nf
+zorvik \-p ttyUSB0 \-p ttyUSB1 \-p ttyUSB2 \-p ttyUSB3 \-b auto \-\-json \e
+       flash \-\-kind firmware fw.bin
+zorvik \-p ttyUSB0 \-p ttyUSB1 \-p ttyUSB2 \-p ttyUSB3 \-b auto \-\-json agps be
+.fi
+.PP
+Each command's own example is in its section above.
+]=])
 execute_process(
   COMMAND "${HELP2MAN}" --no-info --no-discard-stderr --section 1
           --name "watch, command and service a GPS receiver on a serial port"

@@ -79,7 +79,7 @@ class Commands(unittest.TestCase):
             (["version", "--customer"], 0, r"Customer FW Version : CLI-CHECK", "$PKVX28,00*"),
             (["send", "PKVX14,8", "--wait", "2"], 0, r"(?m)^\$PKVX100,.*\*[0-9A-F]{2}$", "$PKVX14,8*04"),
             (["send", "$PKVX14,8*04"], 0, r"sent \$PKVX14,8\*04", "$PKVX14,8*04"),
-            (["send", "$PKVX*14,8"], 1, r"^zorvik: Please key in '\$\.\.\.\.\.\.\.,\*'", None),
+            (["send", "$PKVX*14,8"], 1, r"^zorvik: \S+: Please key in '\$\.\.\.\.\.\.\.,\*'", None),
             (["send", "$PKVX14\r\n$PKVX02,5C"], 1, r"Please key in", None),
             (["sentences", "GSV=off", "gll=on"], 0, r"GSV off\nGLL on", "$PKVX12,2,4,*"),
             (["sentences", "GSV=on", "GLL=off"], 0, r"GSV on\nGLL off", "$PKVX12,2,0,*"),
@@ -87,7 +87,7 @@ class Commands(unittest.TestCase):
             (["sentences", "GGA=maybe"], 2, r"GGA=maybe", None),
             (["single-channel", "06"], 0, r"SV 06", "$PKVX08,06*"),
             (["single-channel", "off"], 0, r"off", "$PKVX08,,*"),
-            (["single-channel", "6"], 1, r"^zorvik: Please key-in correct SV Id!$", None),
+            (["single-channel", "6"], 1, r"^zorvik: \S+: Please key-in correct SV Id!$", None),
             (["single-channel", "0*"], 1, r"Please key-in correct SV Id!", None),
             (["restart", "warm"], 0, r"Receiver restarted \(warm start\)", "$PKVX02,48*"),
             (["restart", "hot", "--ttff"], 0, r"TTFF Time \(sec\) : \d+\.\d$", "$PKVX02,8*"),
@@ -96,6 +96,8 @@ class Commands(unittest.TestCase):
             (["--baud", "12345", "version"], 2, r"12345", None),
             (["baud", "12345"], 2, r"12345", None),
             (["flash", "--kind", "firmware"], 2, r"FILE", None),
+            (["-p", "COM9", "monitor"], 2, r"monitor takes one port", None),
+            (["-b", "auto", "ports", "-p", "COM9"], 2, r"ports takes one port", None),
             (["bogus"], 2, r"subcommand", None),
         ]
         for args, status, pattern, sent in cases:
@@ -117,8 +119,9 @@ class Commands(unittest.TestCase):
         run = zorvik(self.sim.device, "--json", "monitor", "--count", "1")
         self.assertEqual(run.returncode, 0, run.stderr)
         epoch = json.loads(run.stdout)
-        self.assertEqual(list(epoch), ["time", "date", "valid", "fix", "lat", "lon", "alt_m", "speed_kmh",
-                                       "heading_deg", "hdop", "vdop", "satellites"])
+        self.assertEqual(list(epoch), ["port", "time", "date", "valid", "fix", "lat", "lon", "alt_m",
+                                       "speed_kmh", "heading_deg", "hdop", "vdop", "satellites"])
+        self.assertEqual(epoch["port"], self.sim.device)
         self.assertRegex(epoch["time"], r"^\d\d:\d\d:\d\d$")
         self.assertRegex(epoch["date"], r"^20\d\d-\d\d-\d\d$")
         for sat in epoch["satellites"]:
@@ -278,7 +281,7 @@ class PortProblems(unittest.TestCase):
         with Sim(SIM, *FAST, "--fault", "silent") as sim:
             run = zorvik(sim.device, "monitor", "--seconds", "1.5")
             self.assertEqual(run.returncode, 1)
-            self.assertIn("No NMEA sentences received", run.stderr)
+            self.assertIn("No valid NMEA sentences from the receiver on %s at 9600 bps" % sim.device, run.stderr)
 
 
 class Ports(unittest.TestCase):
@@ -311,9 +314,10 @@ class BaudRate(unittest.TestCase):
 
     def test_no_acknowledgement(self):
         with Sim(SIM, *FAST) as sim:
-            run = zorvik(sim.device, "-b", "19200", "baud", "9600")
+            # At a wrong rate nothing valid arrives, so the command is not sent.
+            run = zorvik(sim.device, "-b", "19200", "--timeout", "1", "baud", "9600")
             self.assertEqual(run.returncode, 1)
-            self.assertIn("No acknowledgement of the baud rate command", run.stderr)
+            self.assertIn("at 19200 bps for 1 s: the rate may be wrong", run.stderr)
 
 
 class Flash(unittest.TestCase):
@@ -330,9 +334,9 @@ class Flash(unittest.TestCase):
         with Sim(SIM, *FAST) as sim:
             run = zorvik(sim.device, "flash", "--kind", "fsa", self.image)
             self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
-            self.assertRegex(run.stdout, r"Flash is being erased\.\.\.\n")
-            self.assertRegex(run.stdout, r"100%  8192/8192 bytes")
-            self.assertTrue(run.stdout.endswith("File upload OK!(OK)\n"))
+            self.assertRegex(run.stderr, r"Flash is being erased\.\.\.\n")
+            self.assertRegex(run.stderr, r"100%  8192/8192 bytes")
+            self.assertEqual(run.stdout, "File upload OK!(OK)\nF/W Ver: 1.5\nKernel Ver: 2.3\nFSA Ver: 1.08\n")
             with open(sim.image, "rb") as got, open(self.image, "rb") as sent:
                 self.assertEqual(got.read(), sent.read())
             self.assertEqual(zorvik(sim.device, "version").returncode, 0)  # back at the NMEA rate
@@ -340,9 +344,12 @@ class Flash(unittest.TestCase):
     def test_wrong_size_and_no_nak(self):
         with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
             run = zorvik(sim.device, "flash", "--kind", "kernel", self.image)
-            self.assertEqual((run.returncode, run.stderr), (1, "zorvik: Flash Kernel size is not correct!(NG)\n"))
+            self.assertEqual((run.returncode, run.stderr),
+                             (1, "zorvik: %s: Flash Kernel size is not correct!(NG)\n" % sim.device))
             run = zorvik(sim.device, "flash", "--kind", "fsa", self.image, "--wait-ms", "500")
-            self.assertEqual((run.returncode, run.stderr), (1, "zorvik: Waiting NAK Timeout...\n"))
+            self.assertEqual(run.returncode, 1)
+            self.assertRegex(run.stderr.splitlines()[-1], r"^zorvik: %s: Waiting NAK Timeout\.\.\.; the receiver is "
+                             r"in its boot loader at 115200 bps .*running the flash again recovers it$" % sim.device)
 
     def test_first_ctrl_c_warns_second_cancels(self):
         with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
@@ -354,7 +361,7 @@ class Flash(unittest.TestCase):
             self.assertIsNone(proc.poll())
             proc.send_signal(signal.SIGINT)
             out, err = proc.communicate(timeout=10)
-            self.assertEqual(proc.returncode, 1)
+            self.assertEqual(proc.returncode, 130)
             self.assertIn("Flash would be damaged! Are you sure?", err)
             self.assertIn("cancelled", err.splitlines()[-1])
 
@@ -394,7 +401,8 @@ class Agps(unittest.TestCase):
             self.assertEqual(run.returncode, 0, run.stderr)
 
     def test_refused_answer_keeps_the_older_file(self):
-        # An error page served with 200: not saved, said so, the older file uploaded.
+        # An error page served with 200: not saved, said so, the older file
+        # uploaded only when asked for.
         older = os.path.join(self.dir.name, "BE.bin")
         subprocess.run([sys.executable, AGPS_SERVER, "--write-be", older], check=True)
         with open(older, "rb") as f:
@@ -407,15 +415,19 @@ class Agps(unittest.TestCase):
             try:
                 host = "http://" + server.stdout.readline().split()[1]
                 with Sim(SIM, *FAST) as sim:
-                    run = zorvik(sim.device, "agps", "be", "--host", host, cwd=self.dir.name)
+                    refused = zorvik(sim.device, "agps", "be", "--host", host, cwd=self.dir.name)
+                    run = zorvik(sim.device, "agps", "be", "--host", host, "--allow-old",
+                                 cwd=self.dir.name)
                     self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
                     sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
             finally:
                 server.terminate()
                 server.wait(5)
                 server.stdout.close()
-        self.assertIn("zorvik: BE.bin kept: the answer is not a broadcast ephemeris file "
-                      "(46 bytes, fewer than 2048); uploading the older BE.bin", run.stderr)
+        kept = "BE.bin kept: the answer is not a broadcast ephemeris file (46 bytes, fewer than 2048)"
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(kept + "; the older BE.bin (", refused.stderr)
+        self.assertIn(kept + "; uploading the older BE.bin (", run.stderr)
         self.assertNotIn("Saved", run.stdout)
         self.assertTrue(run.stdout.endswith("BE file update OK!\n"), run.stdout)
         with open(older, "rb") as f:
@@ -427,7 +439,8 @@ class Agps(unittest.TestCase):
         with Sim(SIM, *FAST) as sim:
             run = zorvik(sim.device, "agps", "be", "--host", "http://127.0.0.1:9", cwd=self.dir.name)
             self.assertEqual(run.returncode, 1)
-            self.assertTrue(run.stderr.startswith("zorvik:  No BE file existing!"), run.stderr)
+            self.assertTrue(run.stderr.splitlines()[-1].startswith("zorvik: %s: No BE file existing!" % sim.device),
+                            run.stderr)
             self.assertEqual(os.listdir(self.dir.name), [])
 
 
