@@ -26,7 +26,8 @@ std::string AutoRateList() {
 
 }  // namespace
 
-bool IsValidSentence(std::string_view text) {
+bool IsValidSentence(const Sentence& sentence) {
+    const std::string_view text = sentence.raw.substr(0, sentence.raw.find_first_of("\r\n"));
     if (text.empty() || text.front() != '$') return false;
     const auto comma = text.find(',');
     if (comma == std::string_view::npos || comma - 1 < kMinAddress) return false;
@@ -54,9 +55,8 @@ Seconds ListenWindow(const std::string& baud, Seconds timeout) {
 
 bool HearsValidSentence(ReceiverLink& link, Seconds wait) {
     link.DiscardReceived();
-    return link.Pump(wait, [](const Sentence& s) {
-        return IsValidSentence(s.text) ? Next::Stop : Next::Continue;
-    });
+    return link.Pump(
+        wait, [](const Sentence& s) { return IsValidSentence(s) ? Next::Stop : Next::Continue; });
 }
 
 std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session) {
@@ -89,7 +89,7 @@ std::unique_ptr<ReceiverLink> OpenAtRate(const Session& session) {
 }
 
 void SilenceWatch::Heard(const Sentence& sentence) {
-    if (!IsValidSentence(sentence.text)) return;
+    if (!IsValidSentence(sentence)) return;
     last_heard_ = Clock::now();
     heard_ = true;
 }

@@ -182,7 +182,7 @@ void VerifySwitched(ReceiverLink& link, Seconds timeout,
     SwitchCheck check(settings);
     SilenceWatch watch(link, timeout);
     PumpWatched(link, watch, kSwitchEpochs * kEpoch + kSwitchSlack, [&](const Sentence& s) {
-        if (IsValidSentence(s.text)) check.Saw(SentenceType(s.text));
+        if (IsValidSentence(s)) check.Saw(SentenceType(s.text));
         return check.Pending().empty() ? Next::Stop : Next::Continue;
     });
     ThrowIfStopped("Checking the sentence switch");
