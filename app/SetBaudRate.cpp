@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "BaudChange.h"
 #include "Fonts.h"
 #include "Main.h"
 #include "SetupComPort.h"
-#include "ZorvikDll.h"
 #include "zorvik/service/baud_rates.h"
 
 TBaudRateForm* BaudRateForm = nullptr;
@@ -42,7 +42,6 @@ int TBaudRateForm::RateCode(int index) {
 
 void TBaudRateForm::Button1Click() {
     BaudRateText = ComBox1->currentText();
-    CMD_Set_BuadRate(RateCode(SelectedIndex(ComBox1)));
-    CMD_Clear_NMEA09_2ndCommmand_done();
+    zorvik::link::SendRateCommand(RateCode(SelectedIndex(ComBox1)));
     accept();
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <iostream>
 
+#include "BaudChange.h"
 #include "Commands.h"
 #include "DisplayFormats.h"
 #include "ReceiverLink.h"
@@ -207,17 +208,13 @@ void RunRestart(const Session& session, const RestartOptions& options) {
 void RunBaud(const Session& session, const std::string& rate) {
     const int code = RateCode(rate);
     ReceiverLink link(session.port, session.baud);
-    // Cleared before the command goes out, so a quick acknowledgement is not lost.
-    CMD_Clear_NMEA09_2ndCommmand_done();
-    RequireWritten(CMD_Set_BuadRate(code), link);
-    if (!link.WaitFor(kReplyTime,
-                      [](const ParseNMEAInfo& i) { return i.NMEA09_2ndCommmand_done == 1; }))
+    RequireWritten(zorvik::link::SendRateCommand(code), link);
+    if (!link.WaitFor(kReplyTime, zorvik::link::RateSwitched))
         throw Failure(NoReplyText(link, "acknowledgement of the baud rate command"));
-    CMD_Clear_NMEA09_2ndCommmand_done();
     // The second step must be on the wire at the old rate before the port
     // changes rate; reading on meanwhile costs nothing.
     link.Pump(kSecondStepTime, nullptr);
-    link.Reopen(rate);
+    link.FollowRateChange(rate);
     const bool heard = link.Pump(kReplyTime, [](const Sentence& s) {
         return ChecksumMatches(s.text) ? Next::Stop : Next::Continue;
     });

@@ -23,6 +23,7 @@
 
 #include "ZorvikDll.h"
 #include "library_lifecycle.h"
+#include "port_open_failure.h"
 #include "serial_link.h"
 #include "serial_port.h"
 
@@ -155,7 +156,7 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     close_locked();
 
     const std::string name = port_name ? port_name : "";
-    const serial::Handle h = name.empty() ? serial::kInvalidHandle : serial::open_exclusive(name);
+    const serial::Handle h = open_port_noting_failure(name);
     if (h == serial::kInvalidHandle) {
         connected.store(0);
         return 0;
