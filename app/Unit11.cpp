@@ -9,12 +9,11 @@
 #include <mutex>
 #include <string>
 
+#include "BaudChange.h"
 #include "LineReader.h"
 #include "Main.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
-
-namespace link = zorvik::link;
 
 // ---- Module-wide reader state ----------------------------------------------
 
@@ -24,7 +23,7 @@ namespace {
 // g_read_right, so successive readers never touch them at the same time. The
 // program keeps up with the receiver: a backlog beyond the driver-queue limit
 // is stale and dropped.
-link::LineReader g_reader(link::LineReader::Backlog::Drop);
+zorvik::link::LineReader g_reader(zorvik::link::LineReader::Backlog::Drop);
 std::mutex g_read_right;
 
 std::atomic<int> g_live{0};
@@ -89,7 +88,7 @@ std::string Local(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-link::OpenResult Opened(const link::OpenResult& result) {
+zorvik::link::OpenResult Opened(const zorvik::link::OpenResult& result) {
     PortHandle.store(result.handle);
     return result;
 }
@@ -98,20 +97,21 @@ link::OpenResult Opened(const link::OpenResult& result) {
 
 // ---- Opening and closing the port ---------------------------------------------
 
-link::OpenResult OpenPortBetweenReads(const QString& port_name, const QString& baud_text) {
-    return Opened(link::OpenPort(Local(port_name), Local(baud_text)));
+zorvik::link::OpenResult OpenPortBetweenReads(const QString& port_name, const QString& baud_text) {
+    return Opened(zorvik::link::OpenPort(Local(port_name), Local(baud_text)));
 }
 
 void ClosePortBetweenReads() {
-    link::ClosePort();
+    zorvik::link::ClosePort();
 }
 
-link::OpenResult ReopenPortBetweenReads(const QString& port_name, const QString& baud_text) {
-    return Opened(link::ReopenPort(Local(port_name), Local(baud_text)));
+zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name,
+                                                const QString& baud_text) {
+    return Opened(zorvik::link::ReopenPort(Local(port_name), Local(baud_text)));
 }
 
-link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text) {
-    return Opened(link::OpenAtNewRate(Local(port_name), Local(baud_text)));
+zorvik::link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text) {
+    return Opened(zorvik::link::OpenAtNewRate(Local(port_name), Local(baud_text)));
 }
 
 // ---- UartThread -------------------------------------------------------------
@@ -176,16 +176,16 @@ void UartThread::run() {
     }
     // The reader is not reset here: bytes an earlier reader took from the
     // port but did not process are the next reader's.
-    link::ReadLoop loop;
+    zorvik::link::ReadLoop loop;
     loop.stop = [this] { return isInterruptionRequested(); };
     loop.paused = [] { return download_running.load() != 0; };
     loop.handle = [] { return static_cast<zorvik::serial::Handle>(PortHandle.load()); };
-    loop.on_line = [](const link::Line& line) {
+    loop.on_line = [](const zorvik::link::Line& line) {
         if (TTerminal* term = Terminal) handoff().Show(term, line.text);
         ParseNMEA(line.text);
-        return link::Next::Continue;
+        return zorvik::link::Next::Continue;
     };
-    link::RunReadLoop(g_reader, loop);
+    zorvik::link::RunReadLoop(g_reader, loop);
 
     g_reading.fetch_sub(1);
     right.unlock();
