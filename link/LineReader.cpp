@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <type_traits>
 
 #include "PortLink.h"
 #include "ZorvikDll.h"
@@ -26,9 +27,10 @@ Next Notify(const ReadLoop& loop, Event event) {
 
 }  // namespace
 
-LineReader::LineReader(Backlog backlog) : backlog_(backlog) {
-    raw_.reserve(LineAssembler::kCapacity);
-}
+// See the members: no destructor may run at exit.
+static_assert(std::is_trivially_destructible_v<LineReader>);
+
+LineReader::LineReader(Backlog backlog) : backlog_(backlog) {}
 
 int LineReader::ReadByte(serial::Handle h, std::uint8_t& out) {
     const int got = bytes_.read_byte(h, out);
@@ -41,27 +43,28 @@ int LineReader::ReadByte(serial::Handle h, std::uint8_t& out) {
 }
 
 Next LineReader::Feed(std::uint8_t byte, const LineSink& sink) {
-    if (byte == '$') raw_.clear();
+    if (byte == '$') raw_length_ = 0;
     const LineAssembler::Result result = line_.feed(byte);
     if (result == LineAssembler::Result::Overflow) {
         // An over-long line is dropped whole; the next '$' starts afresh.
-        raw_.clear();
+        raw_length_ = 0;
         return Next::Continue;
     }
-    if (line_.started() || result == LineAssembler::Result::Line)
-        raw_.push_back(static_cast<char>(byte));
+    // The assembler stores the same bytes, so the line fits here too.
+    const bool stored = line_.started() || result == LineAssembler::Result::Line;
+    if (stored && raw_length_ < sizeof raw_) raw_[raw_length_++] = static_cast<char>(byte);
     if (result != LineAssembler::Result::Line) return Next::Continue;
 
-    const Next next = sink ? sink(Line{raw_, line_.line()}) : Next::Continue;
+    const Next next = sink ? sink(Line{{raw_, raw_length_}, line_.line()}) : Next::Continue;
     line_.release_line();
-    raw_.clear();
+    raw_length_ = 0;
     return next;
 }
 
 void LineReader::Reset() {
     bytes_.reset();
     line_.reset();
-    raw_.clear();
+    raw_length_ = 0;
 }
 
 bool RunReadLoop(LineReader& reader, const ReadLoop& loop) {

@@ -3,9 +3,9 @@
 // reader), line assembly, and the hand-off of each complete line to a sink.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <string_view>
 
 #include "LineAssembler.h"
@@ -43,10 +43,13 @@ class LineReader {
     void Reset();
 
   private:
+    // Plain data only: the program's reader is a global that outlives its
+    // threads, and a destructor at exit would race with a reader still leaving.
     Backlog backlog_;
     serial::ByteReader bytes_;
     LineAssembler line_;
-    std::string raw_;
+    char raw_[LineAssembler::kCapacity] = {};  // the line so far, as it came
+    std::size_t raw_length_ = 0;
 };
 
 // What a pass of the loop found instead of a byte.
