@@ -19,16 +19,4 @@ OpenFailure open_failure_for(int system_error) {
     }
 }
 
-Handle open_exclusive(const std::string& port_name, OpenFailure& failure) {
-    if (port_name.empty()) {
-        failure = OpenFailure::NoName;
-        return kInvalidHandle;
-    }
-    SetLastError(0);
-    const Handle h = open_exclusive(port_name);
-    failure = h == kInvalidHandle ? open_failure_for(static_cast<int>(GetLastError()))
-                                  : OpenFailure::None;
-    return h;
-}
-
 }  // namespace zorvik::serial

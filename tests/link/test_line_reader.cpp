@@ -24,11 +24,11 @@ struct Seen {
     std::vector<std::string> text;
 };
 
-link::LineSink Collect(Seen& seen, link::Next after = link::Next::Continue) {
-    return [&seen, after](const link::Line& line) {
+link::LineSink Collect(Seen& seen) {
+    return [&seen](const link::Line& line) {
         seen.raw.emplace_back(line.raw);
         seen.text.emplace_back(line.text);
-        return after;
+        return link::Next::Continue;
     };
 }
 
@@ -96,13 +96,6 @@ TEST_F(OverPty, LinesArriveInOrderThenTheLineGoesQuietThenThePortCloses) {
 
     link::ClosePort();
     EXPECT_EQ(Run(Collect(seen), link::Event::PortClosed), std::vector{link::Event::PortClosed});
-}
-
-TEST_F(OverPty, ASinkThatStopsEndsTheLoopAtItsLine) {
-    pty_.write("$A*00\r\n$B*00\r\n");
-    Seen seen;
-    EXPECT_TRUE(Run(Collect(seen, link::Next::Stop), link::Event::PortClosed).empty());
-    EXPECT_EQ(seen.text, std::vector<std::string>{"$A*00"});
 }
 
 speed_t SpeedOf(const std::string& path) {
