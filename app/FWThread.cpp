@@ -52,10 +52,8 @@ void FWUpdateThread::Procedure() {
     // Every open and close waits for the reader to be between two reads, and
     // PortHandle follows each open.
     hooks.port.open = [](const std::string& port, const std::string& baud) {
-        const int handle =
-            OpenPortBetweenReads(QString::fromStdString(port), QString::fromStdString(baud));
-        PortHandle.store(handle);
-        return handle;
+        return OpenPortBetweenReads(QString::fromStdString(port), QString::fromStdString(baud))
+            .handle;
     };
     hooks.port.close = [] { ClosePortBetweenReads(); };
     // The NAK wait reads the port itself, 100 ms at a time, as the reader does.

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,25 +22,8 @@
 #include "FWThread.h"
 #include "Fonts.h"
 #include "Main.h"
-#include "RegularFile.h"
 
 TFWUpdateForm* FWUpdateForm = nullptr;
-
-namespace {
-// The size rules are the shared run's; the dialog only looks them up.
-TFWUpdateForm::Kind KindOf(zorvik::service::FlashKind kind) {
-    const zorvik::service::FlashKindRule& rule = zorvik::service::RuleFor(kind);
-    return {static_cast<int>(kind), static_cast<qint64>(rule.min_size),
-            static_cast<qint64>(rule.max_size), rule.size_message};
-}
-}  // namespace
-
-const TFWUpdateForm::Kind TFWUpdateForm::kKinds[4] = {
-    KindOf(zorvik::service::FlashKind::Firmware),
-    KindOf(zorvik::service::FlashKind::Kernel),
-    KindOf(zorvik::service::FlashKind::Fsa),
-    KindOf(zorvik::service::FlashKind::AllImage),
-};
 
 namespace {
 
@@ -219,32 +203,27 @@ void TFWUpdateForm::Button2Click() {
     Button1->setEnabled(false);
     Button2->setEnabled(false);
 
-    const Kind* kind = &kKinds[0];
+    using zorvik::service::FlashKind;
+    FlashKind kind = FlashKind::Firmware;
     QLineEdit* edit = Edit3;
     if (RadioButton2->isChecked()) {
-        kind = &kKinds[1];
+        kind = FlashKind::Kernel;
         edit = Edit1;
     } else if (RadioButton3->isChecked()) {
-        kind = &kKinds[2];
+        kind = FlashKind::Fsa;
         edit = Edit2;
     } else if (RadioButton4->isChecked()) {
-        kind = &kKinds[3];
+        kind = FlashKind::AllImage;
         edit = Edit5;
     }
     fw_file_name = edit->text();
-    ComboBox2->setCurrentIndex(kind->index);
+    ComboBox2->setCurrentIndex(static_cast<int>(kind));
 
-    // Anything but a readable regular file counts as no file: a FIFO or a
-    // device would block the dialog for good.
-    const qint64 size = ReadableRegularFileSize(fw_file_name);
-    if (size < 0) {
-        ShowMessageBox(this, fwstatus::kFileNotSelected, "Warning");
-        EnableButtons();
-        return;
-    }
-
-    if (size < kind->min_size || size > kind->max_size) {
-        ShowMessageBox(this, kind->size_message, "Warning");
+    // The shared run's check: a readable regular file of the kind's size.
+    const std::optional<std::string> problem =
+        zorvik::service::CheckFlashFile(kind, QFile::encodeName(fw_file_name).toStdString());
+    if (problem) {
+        ShowMessageBox(this, QString::fromStdString(*problem), "Warning");
         EnableButtons();
         return;
     }
@@ -257,7 +236,7 @@ void TFWUpdateForm::Button2Click() {
 
     FWRunParams params;
     params.file_name = fw_file_name;
-    params.kind_index = kind->index;
+    params.kind_index = static_cast<int>(kind);
     params.waiting_text = Edit4->text();
     params.port_name = PortName;
     params.saved_baud = saved_baud;
@@ -286,10 +265,8 @@ void TFWUpdateForm::Button1Click() {
     // transfer in progress runs to its end) nothing here touches the port.
     WaitForWorker();
 
-    ClosePortBetweenReads();
     BaudRateText = saved_baud;
-    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
-    PortHandle.store(handle);
+    const bool reopened = ReopenPortBetweenReads(PortName, BaudRateText).ok();
     download_running.store(0);
 
     // The run is over either way: the dialog is usable again.
@@ -297,7 +274,7 @@ void TFWUpdateForm::Button1Click() {
     Timer1->stop();
     Edit4->setReadOnly(false);
     EnableButtons();
-    if (handle == 0) {
+    if (!reopened) {
         ShowMessageBox(this, "Cannot open COM port! #1", "Error");
         return;
     }

@@ -25,15 +25,6 @@ class TFWUpdateForm : public QDialog {
     explicit TFWUpdateForm(QWidget* parent = nullptr);
     ~TFWUpdateForm() override;
 
-    // One kind of flash area: where its file name comes from and the sizes it accepts.
-    struct Kind {
-        int index;        // ComboBox2's index
-        qint64 min_size;  // accepted size, inclusive
-        qint64 max_size;
-        const char* size_message;
-    };
-    static const Kind kKinds[4];
-
     QGroupBox* GroupBox1 = nullptr;  // " Transfer Protocol "
     QComboBox* ComboBox1 = nullptr;  // "XModem-1K"
     QGroupBox* GroupBox2 = nullptr;  // " Upload Status"

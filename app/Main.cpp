@@ -29,6 +29,7 @@
 #include "Fonts.h"
 #include "LTE.h"
 #include "MainWindow.h"
+#include "OpenFailureText.h"
 #include "SetBaudRate.h"
 #include "SetNMEASentences.h"
 #include "SetupComPort.h"
@@ -340,14 +341,10 @@ void TMainForm::ToolButton1Click() {
         return;
     }
 
-    int open_error = 0;
-    const int handle = OpenPortBetweenReads(PortName, BaudRateText, &open_error);
-    PortHandle.store(handle);
-    if (handle == 0) {
-        QString text = "Cannot open " + PortName + " port !";
-        const QString reason = PortOpenFailureReason(open_error);
-        if (!reason.isEmpty()) text += "\n" + reason;
-        ShowMessage("Error", text);
+    const zorvik::link::OpenResult opened = OpenPortBetweenReads(PortName, BaudRateText);
+    if (!opened.ok()) {
+        ShowMessage("Error", QString::fromLocal8Bit(zorvik::link::ProgramOpenFailureText(
+                                 PortName.toLocal8Bit().toStdString(), opened.failure)));
         return;
     }
 
@@ -483,13 +480,8 @@ void TMainForm::Timer2Timer() {
     // BaudRateText holds the rate the baud-rate dialog commanded; its box may
     // have been edited since (a refused text stays in it).
     if (ComPortForm) SetComboText(ComPortForm->ComboBox2, BaudRateText);
-    CMD_Clear_parse_gsv_done();
-    CMD_Clear_parse_gsa_done();
-    CMD_Clear_parse_rmc_done();
-    const int handle = OpenPortBetweenReads(PortName, BaudRateText);
-    PortHandle.store(handle);
     // A failed reopen keeps the controls as they are; it is no vanished port.
-    link_up_ = handle != 0;
+    link_up_ = OpenAtNewRate(PortName, BaudRateText).ok();
     Timer2->stop();
     Timer1->start();
     // Started even when the open failed: it idles until asked to stop.

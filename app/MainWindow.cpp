@@ -15,12 +15,12 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "BaudChange.h"
 #include "ChannelChart.h"
 #include "DisplayFormats.h"
 #include "Fonts.h"
 #include "Main.h"
 #include "SkyPlot.h"
-#include "Unit11.h"
 
 TMainMDIChild* MainMDIChild = nullptr;
 int SortByPRN = 0;
@@ -511,11 +511,10 @@ void TMainForm::Timer1Timer() {
             }
             CustomerCaptionShown = 1;
         }
-        if (StateCopy.NMEA09_2ndCommmand_done != 0) {
+        if (zorvik::link::RateSwitched(StateCopy)) {
             // The receiver has switched its rate: close, and let Timer2 reopen
             // at the new one. The rest of this tick still runs.
-            CMD_Clear_NMEA09_2ndCommmand_done();
-            ClosePortBetweenReads();
+            zorvik::link::LeaveOldRate();
             if (Timer2 != nullptr) Timer2->start();
             if (Timer1 != nullptr) Timer1->stop();
             StopReader();

@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "BaudChange.h"
 #include "Fonts.h"
 #include "Main.h"
 #include "SetupComPort.h"
-#include "ZorvikDll.h"
 #include "zorvik/service/baud_rates.h"
 #include "zorvik/service/receiver_settings.h"
 
@@ -49,7 +49,6 @@ void TBaudRateForm::Button1Click() {
         return;
     }
     BaudRateText = ComBox1->currentText();
-    CMD_Set_BuadRate(RateCode(index));
-    CMD_Clear_NMEA09_2ndCommmand_done();
+    zorvik::link::SendRateCommand(RateCode(index));
     accept();
 }

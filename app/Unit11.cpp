@@ -5,86 +5,26 @@
 #include <QList>
 #include <QPointer>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
+#include <string>
 
-#include "LineAssembler.h"
+#include "BaudChange.h"
+#include "LineReader.h"
 #include "Main.h"
 #include "Unit12.h"
 #include "ZorvikDll.h"
-#include "serial_port.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 // ---- Module-wide reader state ----------------------------------------------
 
 namespace {
 
-enum class OpenFailure { Absent, NoPermission, Held, Unknown };
-
-#ifdef _WIN32
-void ClearSystemError() {
-    SetLastError(0);
-}
-int LastSystemError() {
-    return static_cast<int>(GetLastError());
-}
-OpenFailure ClassifyOpenError(int error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return OpenFailure::Absent;
-        // A COM port that another program holds refuses every further open.
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            return OpenFailure::Held;
-        default:
-            return OpenFailure::Unknown;
-    }
-}
-#else
-void ClearSystemError() {
-    errno = 0;
-}
-int LastSystemError() {
-    return errno;
-}
-OpenFailure ClassifyOpenError(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case EIO:  // a ttyS name without a UART behind it
-            return OpenFailure::Absent;
-        case EACCES:
-        case EPERM:
-            return OpenFailure::NoPermission;
-        case EBUSY:        // another program's exclusive open
-        case EWOULDBLOCK:  // another program's lock
-            return OpenFailure::Held;
-        default:
-            return OpenFailure::Unknown;
-    }
-}
-#endif
-
 // The line state and the byte reader are used only by the reader that holds
-// g_read_right, so successive readers never touch them at the same time.
-LineAssembler g_line;
-zorvik::serial::ByteReader g_bytes;
+// g_read_right, so successive readers never touch them at the same time. The
+// program keeps up with the receiver: a backlog beyond the driver-queue limit
+// is stale and dropped.
+zorvik::link::LineReader g_reader(zorvik::link::LineReader::Backlog::Drop);
 std::mutex g_read_right;
-
-// Held by the reader around each status check and read, and by the program
-// around each open and close of the port, so that a read never meets a handle
-// that is being closed (on POSIX the next open reuses the number at once).
-// A waiting open or close makes the reader step aside before its next read.
-std::mutex g_port_use;
-std::atomic<int> g_port_waiters{0};
 
 std::atomic<int> g_live{0};
 std::atomic<int> g_reading{0};
@@ -144,55 +84,34 @@ TerminalHandoff& handoff() {
     return instance;
 }
 
-// A pass that neither reads nor blocks (port closed, download running, a read
-// that failed at once) waits this long, so that an idle reader costs no CPU.
-constexpr unsigned long kIdleWaitMs = 15;
-
-}  // namespace
-
-namespace {
-class PortUseGuard {
-  public:
-    PortUseGuard() {
-        g_port_waiters.fetch_add(1);
-        g_port_use.lock();
-    }
-    ~PortUseGuard() {
-        g_port_use.unlock();
-        g_port_waiters.fetch_sub(1);
-    }
-};
-}  // namespace
-
-int OpenPortBetweenReads(const QString& port_name, const QString& baud_text, int* open_error) {
-    const QByteArray port = port_name.toLocal8Bit();
-    const QByteArray baud = baud_text.toLatin1();
-    PortUseGuard guard;
-    // The library reports a failed open by its result alone; the system's
-    // code of the failed open is still this thread's last error then.
-    ClearSystemError();
-    const int handle = COM_Open(port.constData(), baud.constData());
-    if (open_error) *open_error = handle == 0 ? LastSystemError() : 0;
-    return handle;
+std::string Local(const QString& text) {
+    return text.toLocal8Bit().toStdString();
 }
 
-QString PortOpenFailureReason(int open_error) {
-    switch (ClassifyOpenError(open_error)) {
-        case OpenFailure::Absent:
-            return "The device does not exist.";
-        case OpenFailure::NoPermission:
-            return "No permission to use the device: the user must be in the dialout group.";
-        case OpenFailure::Held:
-            return "The port is held by another program.";
-        case OpenFailure::Unknown:
-            break;
-    }
-    return {};
+zorvik::link::OpenResult Opened(const zorvik::link::OpenResult& result) {
+    PortHandle.store(result.handle);
+    return result;
+}
+
+}  // namespace
+
+// ---- Opening and closing the port ---------------------------------------------
+
+zorvik::link::OpenResult OpenPortBetweenReads(const QString& port_name, const QString& baud_text) {
+    return Opened(zorvik::link::OpenPort(Local(port_name), Local(baud_text)));
 }
 
 void ClosePortBetweenReads() {
-    PortUseGuard guard;
-    COM_Close();
+    zorvik::link::ClosePort();
+}
+
+zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name,
+                                                const QString& baud_text) {
+    return Opened(zorvik::link::ReopenPort(Local(port_name), Local(baud_text)));
+}
+
+zorvik::link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text) {
+    return Opened(zorvik::link::OpenAtNewRate(Local(port_name), Local(baud_text)));
 }
 
 // ---- UartThread -------------------------------------------------------------
@@ -255,45 +174,19 @@ void UartThread::run() {
     int seen = g_max_reading.load();
     while (now_reading > seen && !g_max_reading.compare_exchange_weak(seen, now_reading)) {
     }
-    // The byte reader is not reset here: bytes an earlier reader took from
-    // the port but did not process are the next reader's.
+    // The reader is not reset here: bytes an earlier reader took from the
+    // port but did not process are the next reader's.
+    zorvik::link::ReadLoop loop;
+    loop.stop = [this] { return isInterruptionRequested(); };
+    loop.paused = [] { return download_running.load() != 0; };
+    loop.handle = [] { return static_cast<zorvik::serial::Handle>(PortHandle.load()); };
+    loop.on_line = [](const zorvik::link::Line& line) {
+        if (TTerminal* term = Terminal) handoff().Show(term, line.text);
+        ParseNMEA(line.text);
+        return zorvik::link::Next::Continue;
+    };
+    zorvik::link::RunReadLoop(g_reader, loop);
 
-    using Clock = std::chrono::steady_clock;
-    while (!isInterruptionRequested()) {
-        if (g_port_waiters.load() > 0) {
-            msleep(1);
-            continue;
-        }
-        std::unique_lock use(g_port_use);
-        if (GetComPort_connected_Status() != 1 || download_running.load() != 0) {
-            use.unlock();
-            // Bytes buffered from a handle that may be closed or in other use.
-            g_bytes.reset();
-            msleep(kIdleWaitMs);
-            continue;
-        }
-        const zorvik::serial::Handle handle = PortHandle.load();
-        std::uint8_t byte = 0;
-        const auto before = Clock::now();
-        const int got = g_bytes.read_byte(handle, byte);
-        // The driver queue is looked at once per buffer refill rather than per
-        // byte: a system call per byte would cost several per cent of a core.
-        if (g_bytes.buffered() == 0 && g_bytes.waiting(handle) > zorvik::serial::kDriverQueueLimit)
-            g_bytes.purge(handle, zorvik::serial::kPurgeAll);
-        use.unlock();
-        if (got != 1) {
-            // A time-out takes 100 ms; a read that fails at once (a port that
-            // went away) must not turn this loop into a busy wait.
-            if (Clock::now() - before < std::chrono::milliseconds(5)) msleep(kIdleWaitMs);
-            continue;
-        }
-        // An over-long line is dropped inside feed(); the reader goes on.
-        if (g_line.feed(byte) != LineAssembler::Result::Line) continue;
-
-        if (TTerminal* term = Terminal) handoff().Show(term, g_line.line());
-        ParseNMEA(g_line.line());
-        g_line.release_line();
-    }
     g_reading.fetch_sub(1);
     right.unlock();
     g_live.fetch_sub(1);

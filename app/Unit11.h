@@ -4,11 +4,13 @@
 #include <QString>
 #include <QThread>
 
-// The reader: while connected it reads the open port one byte at a time
-// through PortHandle, shows each complete sentence in the terminal (run on the
-// GUI thread, waited for) and then hands it to ParseNMEA. It frees itself when
-// its body returns. Only one reader reads the port at any time: a new reader
-// waits until every earlier one has left its body.
+#include "PortLink.h"
+
+// The reader: while connected it runs the link module's reading loop on the
+// open port through PortHandle; each complete sentence is shown in the
+// terminal (run on the GUI thread, waited for) and then handed to ParseNMEA.
+// It frees itself when its body returns. Only one reader reads the port at any
+// time: a new reader waits until every earlier one has left its body.
 class UartThread : public QThread {
     Q_OBJECT
   public:
@@ -29,14 +31,11 @@ class UartThread : public QThread {
     void run() override;
 };
 
-// The program opens and closes the port through these rather than COM_Open
-// and COM_Close: they wait until the reader is between two reads, so that a
-// read never meets a handle that is being closed. Returns what COM_Open did;
-// on failure *open_error, when given, receives the system's error code.
-int OpenPortBetweenReads(const QString& port_name, const QString& baud_text,
-                         int* open_error = nullptr);
+// The program opens and closes the port through these: the link module waits
+// until the reader is between two reads, and PortHandle takes what COM_Open
+// returned (0 after a failure); this is the one place it is written.
+zorvik::link::OpenResult OpenPortBetweenReads(const QString& port_name, const QString& baud_text);
 void ClosePortBetweenReads();
-
-// Why an open failed, in the user's words, from the system's error code;
-// empty when the code names no reason the user can act on.
-QString PortOpenFailureReason(int open_error);
+zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name, const QString& baud_text);
+// The reopen of a baud-rate change (BaudChange.h), with PortHandle following.
+zorvik::link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "BaudChange.h"
 #include "Commands.h"
 #include "DisplayFormats.h"
 #include "RateProbe.h"
@@ -308,16 +309,13 @@ void RunBaud(const Session& session, const std::string& rate, Report& report) {
     const int code = RateCode(rate);
     const auto link = OpenReceiver(session);
     const Seconds timeout = SecondsOption(session.timeout);
-    // Cleared before the command goes out, so a quick acknowledgement is not lost.
-    CMD_Clear_NMEA09_2ndCommmand_done();
-    RequireWritten(CMD_Set_BuadRate(code), *link);
+    RequireWritten(zorvik::link::SendRateCommand(code), *link);
     AwaitRecord(*link, timeout, timeout, "acknowledgement of the baud rate command",
-                [](const ParseNMEAInfo& i) { return i.NMEA09_2ndCommmand_done == 1; });
-    CMD_Clear_NMEA09_2ndCommmand_done();
+                zorvik::link::RateSwitched);
     // The second step must be on the wire at the old rate before the port
     // changes rate; reading on meanwhile costs nothing.
     link->Pump(kSecondStepTime, nullptr);
-    link->Reopen(rate);
+    link->FollowRateChange(rate);
     const bool heard = HearsValidSentence(*link, timeout);
     ThrowIfStopped("Following the receiver to " + rate + " bps");
     if (!heard) throw Failure(NoReplyText(*link, "sentences") + " after the change");

@@ -1,7 +1,7 @@
-// The open port and the sentences that arrive on it. Reads go through the
-// serial layer with the handle COM_Open returned, one complete sentence at a
-// time into ParseNMEA, as the program's reader does; commands go out through
-// the library between two reads, so nothing runs concurrently.
+// The open port and the sentences that arrive on it, through the link module
+// the program's reader uses too: each complete sentence goes into ParseNMEA
+// and then to the command's handler. Commands go out through the library
+// between two reads, so nothing runs concurrently.
 #pragma once
 
 #include <chrono>
@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "LineAssembler.h"
+#include "LineReader.h"
+#include "PortLink.h"
 #include "ZorvikDll.h"
-#include "serial_port.h"
 
 namespace cli {
 
@@ -25,7 +25,7 @@ struct Sentence {
     std::string_view text;
 };
 
-enum class Next { Continue, Stop };
+using zorvik::link::Next;
 
 class ReceiverLink {
   public:
@@ -35,8 +35,11 @@ class ReceiverLink {
     ReceiverLink(const ReceiverLink&) = delete;
     ReceiverLink& operator=(const ReceiverLink&) = delete;
 
+    // Follows the receiver to another rate once it has switched: closes the
+    // port (letting written output drain) and opens it at baud_text.
+    void FollowRateChange(const std::string& baud_text);
     // Closes the port (letting written output drain) and opens it again at
-    // another rate.
+    // another rate, the receiver's rate unchanged (listening for it).
     void Reopen(const std::string& baud_text);
     const std::string& PortName() const { return port_name_; }
     const std::string& BaudText() const { return baud_text_; }
@@ -64,16 +67,13 @@ class ReceiverLink {
     void DiscardReceived();
 
   private:
-    void Open();
-    std::string DeviceGoneText() const;
-    Next Feed(std::uint8_t byte, const SentenceHandler& on_sentence);
+    void Opened(const zorvik::link::OpenResult& result);
 
     std::string port_name_;
     std::string baud_text_;
-    zorvik::serial::Handle handle_ = zorvik::serial::kInvalidHandle;
-    zorvik::serial::ByteReader bytes_;
-    LineAssembler line_;
-    std::string raw_;
+    int handle_ = 0;
+    // Recordings must be whole: no backlog is dropped.
+    zorvik::link::LineReader reader_{zorvik::link::LineReader::Backlog::Keep};
     std::function<void(std::string_view)> before_parse_;
 };
 

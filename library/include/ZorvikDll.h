@@ -154,6 +154,18 @@ ZORVIK_API void ScanComPort(void);
  * caller's record untouched). Never blocks. */
 ZORVIK_API void GetScanComPortPara(ComInfo* info);
 
+/* Why the last COM_Open failed, so that a caller can tell the user without
+ * opening the port again. */
+#define ZORVIK_OPEN_OK 0            /* the last COM_Open succeeded (or none ran yet) */
+#define ZORVIK_OPEN_NO_NAME 1       /* no port name was given */
+#define ZORVIK_OPEN_ABSENT 2        /* no device behind the name */
+#define ZORVIK_OPEN_NO_PERMISSION 3 /* the user may not use the device */
+#define ZORVIK_OPEN_HELD 4          /* another program holds the port */
+#define ZORVIK_OPEN_NOT_SERIAL 5    /* the name leads to something that is not a serial port */
+#define ZORVIK_OPEN_OTHER 6         /* the system refused for another reason */
+/* Returns the ZORVIK_OPEN_ code of the last COM_Open on any thread; never blocks. */
+ZORVIK_API int COM_LastOpenError(void);
+
 /* ---- Receiver state record --------------------------------------------- */
 
 /* Copies the whole record, never halfway through a line's parse (it waits

@@ -26,6 +26,7 @@
 
 #include "ZorvikDll.h"
 #include "library_lifecycle.h"
+#include "port_open_failure.h"
 #include "serial_link.h"
 #include "serial_port.h"
 
@@ -156,7 +157,7 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     close_locked();
 
     const std::string name = port_name ? port_name : "";
-    const serial::Port port = name.empty() ? serial::Port{} : serial::open_exclusive(name);
+    const serial::Port port = open_port_noting_failure(name);
     const serial::Handle h = port.handle;
     if (h == serial::kInvalidHandle) {
         connected.store(0);

@@ -312,6 +312,7 @@ TEST_F(Win32Serial, AbsentPortDoesNotOpen) {
         SCOPED_TRACE(name);
         EXPECT_EQ(COM_Open(name, "9600"), 0);
         EXPECT_EQ(GetComPort_connected_Status(), 0);
+        EXPECT_EQ(COM_LastOpenError(), *name ? ZORVIK_OPEN_ABSENT : ZORVIK_OPEN_NO_NAME);
     }
     // A failed open leaves no port behind: commands fail.
     EXPECT_EQ(CMD_HotStart(), 0);

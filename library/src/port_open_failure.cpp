@@ -1,0 +1,38 @@
+// The reason of the last failed COM_Open: the serial layer's code, kept until
+// the next open and handed out under the ABI's ZORVIK_OPEN_* values.
+#include "port_open_failure.h"
+
+#include <atomic>
+
+#include "ZorvikDll.h"
+#include "open_failure.h"
+
+namespace zorvik {
+
+namespace {
+
+using serial::OpenFailure;
+static_assert(static_cast<int>(OpenFailure::None) == ZORVIK_OPEN_OK);
+static_assert(static_cast<int>(OpenFailure::NoName) == ZORVIK_OPEN_NO_NAME);
+static_assert(static_cast<int>(OpenFailure::Absent) == ZORVIK_OPEN_ABSENT);
+static_assert(static_cast<int>(OpenFailure::NoPermission) == ZORVIK_OPEN_NO_PERMISSION);
+static_assert(static_cast<int>(OpenFailure::Held) == ZORVIK_OPEN_HELD);
+static_assert(static_cast<int>(OpenFailure::NotSerialPort) == ZORVIK_OPEN_NOT_SERIAL);
+static_assert(static_cast<int>(OpenFailure::Other) == ZORVIK_OPEN_OTHER);
+
+std::atomic<int> last_open_failure{ZORVIK_OPEN_OK};
+
+}  // namespace
+
+serial::Port open_port_noting_failure(const std::string& port_name) {
+    OpenFailure failure = OpenFailure::None;
+    const serial::Port port = serial::open_exclusive(port_name, failure);
+    last_open_failure.store(static_cast<int>(failure));
+    return port;
+}
+
+}  // namespace zorvik
+
+extern "C" ZORVIK_API int COM_LastOpenError(void) {
+    return zorvik::last_open_failure.load();
+}
