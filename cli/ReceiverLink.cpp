@@ -74,7 +74,8 @@ void ReceiverLink::Reopen(const std::string& baud_text) {
 }
 
 void ReceiverLink::DiscardReceived() {
-    zorvik::serial::purge(static_cast<zorvik::serial::Handle>(handle_), zorvik::serial::kPurgeRxClear);
+    zorvik::serial::purge(static_cast<zorvik::serial::Handle>(handle_),
+                          zorvik::serial::kPurgeRxClear);
     reader_.Reset();
 }
 
