@@ -100,39 +100,35 @@ TEST(OpenFailure, SystemCodesMapToOneReason) {
     }
 }
 
+// Both texts start with the program's own line; the program adds the reason
+// on a line of its own, the command line in brackets after the port.
 TEST(OpenFailure, EachReasonIsWordedForBothPrograms) {
-    struct Case {
+    const struct {
         std::string port;
         int failure;
-        const char* program;
-        const char* command_line;
-    };
-    const Case cases[] = {
-        {"", ZORVIK_OPEN_NO_NAME, "Cannot open  port !",
-         "Cannot open  port ! (no port name given)"},
-        {"/dev/ttyUSB9", ZORVIK_OPEN_ABSENT,
-         "Cannot open /dev/ttyUSB9 port !\nThe device does not exist.",
-         "Cannot open /dev/ttyUSB9 port ! (/dev/ttyUSB9: no such device)"},
+        std::string program_reason;  // empty: the bare line
+        std::string command_line_reason;
+    } cases[] = {
+        {"", ZORVIK_OPEN_NO_NAME, "", "no port name given"},
+        {"/dev/ttyUSB9", ZORVIK_OPEN_ABSENT, "The device does not exist.",
+         "/dev/ttyUSB9: no such device"},
         {"/dev/ttyUSB9", ZORVIK_OPEN_NO_PERMISSION,
-         "Cannot open /dev/ttyUSB9 port !\n"
          "No permission to use the device: the user must be in the dialout group.",
-         "Cannot open /dev/ttyUSB9 port ! "
-         "(/dev/ttyUSB9: permission denied (is the user in the dialout group?))"},
-        {"/dev/ttyUSB9", ZORVIK_OPEN_HELD,
-         "Cannot open /dev/ttyUSB9 port !\nThe port is held by another program.",
-         "Cannot open /dev/ttyUSB9 port ! (/dev/ttyUSB9: in use by another program)"},
-        {"/dev/null", ZORVIK_OPEN_NOT_SERIAL,
-         "Cannot open /dev/null port !\nThe device is not a serial port.",
-         "Cannot open /dev/null port ! (/dev/null: not a serial port)"},
-        {"/dev/ttyUSB9", ZORVIK_OPEN_OTHER, "Cannot open /dev/ttyUSB9 port !",
-         "Cannot open /dev/ttyUSB9 port ! (/dev/ttyUSB9: the system refused to open it)"},
-        {"/dev/ttyUSB9", 42, "Cannot open /dev/ttyUSB9 port !",
-         "Cannot open /dev/ttyUSB9 port ! (/dev/ttyUSB9: the system refused to open it)"},
+         "/dev/ttyUSB9: permission denied (is the user in the dialout group?)"},
+        {"/dev/ttyUSB9", ZORVIK_OPEN_HELD, "The port is held by another program.",
+         "/dev/ttyUSB9: in use by another program"},
+        {"/dev/null", ZORVIK_OPEN_NOT_SERIAL, "The device is not a serial port.",
+         "/dev/null: not a serial port"},
+        {"/dev/ttyUSB9", ZORVIK_OPEN_OTHER, "", "/dev/ttyUSB9: the system refused to open it"},
+        {"/dev/ttyUSB9", 42, "", "/dev/ttyUSB9: the system refused to open it"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.failure);
-        EXPECT_EQ(link::ProgramOpenFailureText(c.port, c.failure), c.program);
-        EXPECT_EQ(link::CommandLineOpenFailureText(c.port, c.failure), c.command_line);
+        const std::string line = "Cannot open " + c.port + " port !";
+        EXPECT_EQ(link::ProgramOpenFailureText(c.port, c.failure),
+                  c.program_reason.empty() ? line : line + "\n" + c.program_reason);
+        EXPECT_EQ(link::CommandLineOpenFailureText(c.port, c.failure),
+                  line + " (" + c.command_line_reason + ")");
     }
 }
 

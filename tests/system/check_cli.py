@@ -18,7 +18,7 @@ import unittest
 
 import pynmea2
 
-from sim_peer import Sim
+from sim_peer import AgpsServer, Sim
 
 ZORVIK = os.environ.get("ZORVIK_CLI", "zorvik")
 SIM = os.environ.get("ZORVIK_RECEIVER_SIM", "receiver-sim")
@@ -369,15 +369,12 @@ class Flash(unittest.TestCase):
 class Agps(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = subprocess.Popen([sys.executable, AGPS_SERVER, "--port", "0"],
-                                      stdout=subprocess.PIPE, text=True)
-        cls.host = "http://" + cls.server.stdout.readline().split()[1]
+        cls.server = AgpsServer(AGPS_SERVER)
+        cls.host = cls.server.host
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(5)
-        cls.server.stdout.close()
+        cls.server.close()
 
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-")
@@ -410,20 +407,11 @@ class Agps(unittest.TestCase):
         with tempfile.NamedTemporaryFile(suffix=".html") as page:
             page.write(b"<html><body>Service unavailable</body></html>\n")
             page.flush()
-            server = subprocess.Popen([sys.executable, AGPS_SERVER, "--port", "0", "--answer", page.name],
-                                      stdout=subprocess.PIPE, text=True)
-            try:
-                host = "http://" + server.stdout.readline().split()[1]
-                with Sim(SIM, *FAST) as sim:
-                    refused = zorvik(sim.device, "agps", "be", "--host", host, cwd=self.dir.name)
-                    run = zorvik(sim.device, "agps", "be", "--host", host, "--allow-old",
-                                 cwd=self.dir.name)
-                    self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
-                    sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
-            finally:
-                server.terminate()
-                server.wait(5)
-                server.stdout.close()
+            with AgpsServer(AGPS_SERVER, "--answer", page.name) as server, Sim(SIM, *FAST) as sim:
+                refused = zorvik(sim.device, "agps", "be", "--host", server.host, cwd=self.dir.name)
+                run = zorvik(sim.device, "agps", "be", "--host", server.host, "--allow-old", cwd=self.dir.name)
+                self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
+                sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
         kept = "BE.bin kept: the answer is not a broadcast ephemeris file (46 bytes, fewer than 2048)"
         self.assertEqual(refused.returncode, 1)
         self.assertIn(kept + "; the older BE.bin (", refused.stderr)

@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 
-from sim_peer import Sim
+from sim_peer import AgpsServer, Sim
 
 ZORVIK = os.environ.get("ZORVIK_CLI", "zorvik")
 SIM = os.environ.get("ZORVIK_RECEIVER_SIM", "receiver-sim")
@@ -52,10 +52,10 @@ class SeveralPorts(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="zorvik-line-")
         self.image = os.path.join(self.dir.name, "fsa.bin")
+        data = os.urandom(8192)
         with open(self.image, "wb") as f:
-            f.write(os.urandom(8192))
-        with open(self.image, "rb") as f:
-            self.sha256 = hashlib.sha256(f.read()).hexdigest()
+            f.write(data)
+        self.sha256 = hashlib.sha256(data).hexdigest()
 
     def tearDown(self):
         self.dir.cleanup()
@@ -120,25 +120,20 @@ class Listening(unittest.TestCase):
                     with self.subTest(why=why, command=command[0]):
                         run = zorvik("-p", sim.device, "-b", rate, *TIMEOUT, *command, timeout=15)
                         self.assertEqual(run.returncode, 1)
-                        self.assertEqual(run.stderr, "zorvik: No valid NMEA sentences from the receiver on %s at %s "
-                                         "bps for 1 s: the rate may be wrong (-b auto finds it), or the receiver is "
-                                         "silent or in its boot loader\n" % (sim.device, rate))
+                        self.assertIn("receiver on %s at %s bps for 1 s" % (sim.device, rate), run.stderr)
                 commands = [r for r in sim.reports() if r.get("event") == "command"]
                 self.assertEqual(commands, [])
 
     def test_sentence_switch_that_does_not_take(self):
         # A replay keeps sending what it recorded, whatever is switched.
-        with Sim(SIM, *FAST) as live:
-            recording = os.path.join(tempfile.gettempdir(), "zorvik-line-%d.nmea" % os.getpid())
+        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, *FAST) as live:
+            recording = os.path.join(tmp, "line.nmea")
             self.assertEqual(zorvik("-p", live.device, "record", recording, "--seconds", "3").returncode, 0)
-        try:
             with Sim(SIM, "--replay", recording, "--loop") as sim:
                 run = zorvik("-p", sim.device, "sentences", "GSV=off", "GGA=on", timeout=20)
                 self.assertEqual(run.returncode, 1)
                 self.assertEqual(run.stderr.splitlines()[-1],
                                  "zorvik: The receiver on %s did not switch GSV off within 3 epochs" % sim.device)
-        finally:
-            os.remove(recording)
 
 
 class AutoRate(unittest.TestCase):
@@ -203,15 +198,12 @@ class Signals(unittest.TestCase):
 class Agps(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = subprocess.Popen([sys.executable, AGPS_SERVER, "--port", "0"],
-                                      stdout=subprocess.PIPE, text=True)
-        cls.host = "http://" + cls.server.stdout.readline().split()[1]
+        cls.server = AgpsServer(AGPS_SERVER)
+        cls.host = cls.server.host
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.terminate()
-        cls.server.wait(5)
-        cls.server.stdout.close()
+        cls.server.close()
 
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-line-")
@@ -265,7 +257,9 @@ class JsonRecords(unittest.TestCase):
     what was set or received."""
 
     def test_records(self):
-        recording = os.path.join(tempfile.gettempdir(), "zorvik-json-%d.nmea" % os.getpid())
+        tmp = tempfile.TemporaryDirectory(prefix="zorvik-json-")
+        self.addCleanup(tmp.cleanup)
+        recording = os.path.join(tmp.name, "json.nmea")
         cases = [
             # arguments, fields the record holds
             (["version", "--customer"], {"customer": "LINE-CHECK"}),
@@ -278,23 +272,19 @@ class JsonRecords(unittest.TestCase):
             (["-b", "57600", "baud", "9600"], {"baud": 9600}),
             (["record", recording, "--seconds", "1.5"], {"file": recording}),
         ]
-        try:
-            with Sim(SIM, *FAST, "--customer-version", "LINE-CHECK") as sim:
-                for args, fields in cases:
-                    with self.subTest(args=args):
-                        run = zorvik("-p", sim.device, "--json", *args)
-                        self.assertEqual(run.returncode, 0, run.stderr)
-                        record = json.loads(run.stdout)
-                        self.assertEqual(list(record)[:2], ["port", "ok"])
-                        self.assertEqual((record["port"], record["ok"]), (sim.device, True))
-                        self.assertEqual({k: record[k] for k in fields}, fields)
-                run = zorvik("-p", sim.device, "--json", "restart", "hot", "--ttff")
-                self.assertGreater(json.loads(run.stdout)["ttff_s"], 0)
-            with open(recording) as f:
-                self.assertEqual(record["sentences"], len(f.readlines()))
-        finally:
-            if os.path.exists(recording):
-                os.remove(recording)
+        with Sim(SIM, *FAST, "--customer-version", "LINE-CHECK") as sim:
+            for args, fields in cases:
+                with self.subTest(args=args):
+                    run = zorvik("-p", sim.device, "--json", *args)
+                    self.assertEqual(run.returncode, 0, run.stderr)
+                    record = json.loads(run.stdout)
+                    self.assertEqual(list(record)[:2], ["port", "ok"])
+                    self.assertEqual((record["port"], record["ok"]), (sim.device, True))
+                    self.assertEqual({k: record[k] for k in fields}, fields)
+            run = zorvik("-p", sim.device, "--json", "restart", "hot", "--ttff")
+            self.assertGreater(json.loads(run.stdout)["ttff_s"], 0)
+        with open(recording) as f:
+            self.assertEqual(record["sentences"], len(f.readlines()))
 
 
 class Output(unittest.TestCase):

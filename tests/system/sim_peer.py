@@ -3,6 +3,7 @@
 import os
 import select
 import subprocess
+import sys
 import tempfile
 import termios
 import time
@@ -64,6 +65,26 @@ class Sim:
                     return r
             time.sleep(0.02)
         return None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class AgpsServer:
+    """The local A-GPS server on a free port; host is its http:// address."""
+
+    def __init__(self, script, *args):
+        self.proc = subprocess.Popen([sys.executable, script, "--port", "0", *args],
+                                     stdout=subprocess.PIPE, text=True)
+        self.host = "http://" + self.proc.stdout.readline().split()[1]
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+        self.proc.stdout.close()
 
     def __enter__(self):
         return self
