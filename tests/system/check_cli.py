@@ -18,7 +18,7 @@ import unittest
 
 import pynmea2
 
-from sim_peer import AgpsServer, Sim
+from sim_peer import AgpsServer, AgpsServerCase, Sim
 
 ZORVIK = os.environ.get("ZORVIK_CLI", "zorvik")
 SIM = os.environ.get("ZORVIK_RECEIVER_SIM", "receiver-sim")
@@ -366,21 +366,8 @@ class Flash(unittest.TestCase):
             self.assertIn("cancelled", err.splitlines()[-1])
 
 
-class Agps(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = AgpsServer(AGPS_SERVER)
-        cls.host = cls.server.host
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.close()
-
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-")
-
-    def tearDown(self):
-        self.dir.cleanup()
+class Agps(AgpsServerCase):
+    SERVER_SCRIPT = AGPS_SERVER
 
     def test_frames_equal_the_file(self):
         with Sim(SIM, *FAST) as sim:

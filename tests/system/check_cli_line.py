@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 
-from sim_peer import AgpsServer, Sim
+from sim_peer import AgpsServerCase, Sim
 
 ZORVIK = os.environ.get("ZORVIK_CLI", "zorvik")
 SIM = os.environ.get("ZORVIK_RECEIVER_SIM", "receiver-sim")
@@ -195,22 +195,12 @@ class Signals(unittest.TestCase):
                              {sim.device: False for sim in sims})
 
 
-class Agps(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = AgpsServer(AGPS_SERVER)
-        cls.host = cls.server.host
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.close()
+class Agps(AgpsServerCase):
+    SERVER_SCRIPT = AGPS_SERVER
 
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-line-")
+        super().setUp()
         self.file = os.path.join(self.dir.name, "BE.bin")
-
-    def tearDown(self):
-        self.dir.cleanup()
 
     def uploads(self, sim):
         return [r for r in sim.reports() if r.get("event") == "vbi" and r.get("state") == "off"]

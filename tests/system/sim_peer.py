@@ -8,6 +8,7 @@ import tempfile
 import termios
 import time
 import tty
+import unittest
 
 SPEEDS = {4800: termios.B4800, 9600: termios.B9600, 19200: termios.B19200,
           38400: termios.B38400, 57600: termios.B57600, 115200: termios.B115200}
@@ -91,6 +92,28 @@ class AgpsServer:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class AgpsServerCase(unittest.TestCase):
+    """One A-GPS server for the class and a fresh working folder per test;
+    a subclass names the server script in SERVER_SCRIPT."""
+
+    SERVER_SCRIPT = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = AgpsServer(cls.SERVER_SCRIPT)
+        cls.host = cls.server.host
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="zorvik-agps-")
+
+    def tearDown(self):
+        self.dir.cleanup()
 
 
 class Line:
