@@ -52,7 +52,7 @@ extern "C" {
  * GetParseNMEAInfo writes sizeof(ParseNMEAInfo) bytes into the caller's
  * storage, so a program built against an older header must never meet a
  * larger record: new data goes out through a new export, and a change of the
- * record itself is a new soname (docs/architecture.md, Recipes).
+ * record itself comes with a new soname.
  *
  * Texts: NUL-terminated char arrays holding the receiver's field as received,
  * character for character: no unit is converted, nothing trimmed, a field too
@@ -132,8 +132,9 @@ typedef struct ParseNMEAInfo {
      * indexed by channel 0 to 11 (channel 4 * (message - 1) + slot; messages
      * 1 to 3 fill it, message 1 empties it first). Numbers. */
     int32_t sats_in_view;
-    int32_t sv_prn[12];         /* satellite number, 0 = empty channel; GSV's 33 to 64
-                                 * (SBAS) are stored as their PRN, 120 to 151 */
+    int32_t sv_prn[12];         /* satellite number, 0 = empty channel; a GSV number above 32
+                                 * is stored plus 87 (SBAS 33 to 64 as PRN 120 to 151), one
+                                 * outside 0 to 999 as 0 */
     int32_t sv_elevation[12];   /* degrees above the horizon */
     int32_t sv_azimuth[12];     /* degrees from true north */
     int32_t sv_snr[12];         /* C/N0, dB-Hz; 0 = not tracked */
@@ -159,7 +160,8 @@ typedef struct ParseNMEAInfo {
     char kernel_ver_major[10];
     char kernel_ver_minor[10];
     char fsa_ver[18];
-    /* From $PKVX28,01: the customer version text, as received. */
+    /* From $PKVX28,01: the customer version text as received, up to the
+     * next ',' (a reply without it keeps the '*' and checksum digits). */
     char customer_fw_ver[17];
     /* From $PKVX119: the receiver's own time to first fix, seconds. */
     float ttff;
