@@ -320,6 +320,9 @@ void TMainForm::Disconnect() {
     ToolButton1->setIcon(ImageList1Icon(24));
     ToolButton1ImageIndex = 24;
     SetHint(ToolButton1, "Disconnect");
+    // A pause before the close, so that a sentence under way still reaches
+    // the reader whole. Safety does not rest on it (the close waits for the
+    // reader to be between two reads); 50 ms on the GUI thread go unnoticed.
     QThread::msleep(50);
     ClosePortBetweenReads();
     link_up_ = false;
@@ -474,6 +477,9 @@ void TMainForm::SendClick() {
 }
 
 void TMainForm::Timer2Timer() {
+    // With the timer's second, time for the receiver to take up its new rate
+    // after the second step before the port opens at it; the GUI thread
+    // stalls once per rate change (and per retry while the port is still open).
     QThread::msleep(200);
     if (GetComPort_connected_Status() != 0) return;  // try again one interval later
 
@@ -481,7 +487,7 @@ void TMainForm::Timer2Timer() {
     // have been edited since (a refused text stays in it).
     if (ComPortForm) SetComboText(ComPortForm->ComboBox2, BaudRateText);
     // A failed reopen keeps the controls as they are; it is no vanished port.
-    link_up_ = OpenAtNewRate(PortName, BaudRateText).ok();
+    link_up_ = OpenAtNewRateBetweenReads(PortName, BaudRateText).ok();
     Timer2->stop();
     Timer1->start();
     // Started even when the open failed: it idles until asked to stop.

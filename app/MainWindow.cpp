@@ -27,7 +27,7 @@ int SortByPRN = 0;
 
 namespace {
 
-namespace fmt = DisplayFormats;
+namespace fmt = zorvik::link::DisplayFormats;
 
 const QColor kNavy(0, 0, 128);
 const QColor kBlue(0, 0, 255);

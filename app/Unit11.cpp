@@ -110,7 +110,8 @@ zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name,
     return Opened(zorvik::link::ReopenPort(Local(port_name), Local(baud_text)));
 }
 
-zorvik::link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text) {
+zorvik::link::OpenResult OpenAtNewRateBetweenReads(const QString& port_name,
+                                                   const QString& baud_text) {
     return Opened(zorvik::link::OpenAtNewRate(Local(port_name), Local(baud_text)));
 }
 

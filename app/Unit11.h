@@ -37,5 +37,6 @@ class UartThread : public QThread {
 zorvik::link::OpenResult OpenPortBetweenReads(const QString& port_name, const QString& baud_text);
 void ClosePortBetweenReads();
 zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name, const QString& baud_text);
-// The reopen of a baud-rate change (BaudChange.h), with PortHandle following.
-zorvik::link::OpenResult OpenAtNewRate(const QString& port_name, const QString& baud_text);
+// The reopen of a baud-rate change (link::OpenAtNewRate), with PortHandle following.
+zorvik::link::OpenResult OpenAtNewRateBetweenReads(const QString& port_name,
+                                                   const QString& baud_text);

@@ -24,7 +24,7 @@ namespace {
 
 // The reader's line buffer, zero-filled behind the sentence.
 struct Line {
-    char text[LineAssembler::kCapacity + 1];
+    char text[zorvik::link::LineAssembler::kCapacity + 1];
 };
 constexpr std::size_t kLongestText = sizeof(Line::text) - 1;
 

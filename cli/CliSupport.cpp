@@ -12,6 +12,8 @@
 
 namespace cli {
 
+namespace DisplayFormats = zorvik::link::DisplayFormats;
+
 namespace {
 
 std::atomic<int> g_stop_signal{0};

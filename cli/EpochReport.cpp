@@ -11,6 +11,8 @@
 
 namespace cli {
 
+namespace DisplayFormats = zorvik::link::DisplayFormats;
+
 namespace {
 
 using DisplayFormats::FieldText;
@@ -35,7 +37,7 @@ std::string FixState(const ParseNMEAInfo& info) {
 
 std::string Dms(const DisplayFormats::Dms& dms, char hemisphere) {
     if (!dms.given) return {};
-    return TwoDigitText(dms.degrees) + kDegreeSign +
+    return DisplayFormats::TwoDigitText(dms.degrees) + kDegreeSign +
            DisplayFormats::MinutesSecondsText(dms, hemisphere);
 }
 

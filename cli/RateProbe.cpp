@@ -7,6 +7,8 @@
 
 namespace cli {
 
+namespace DisplayFormats = zorvik::link::DisplayFormats;
+
 namespace {
 
 // The shortest address a sentence carries ("GPRMC", "PKVX100").

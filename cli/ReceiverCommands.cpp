@@ -17,6 +17,8 @@
 
 namespace cli {
 
+namespace DisplayFormats = zorvik::link::DisplayFormats;
+
 namespace {
 
 using DisplayFormats::FieldText;

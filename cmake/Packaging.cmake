@@ -3,7 +3,8 @@
 #   libzorvikdll1  the shared library;
 #   zorvik         the program (also as zorvik-gui), the command line zorvik,
 #                  the desktop entry, the icon, the man pages, the completion;
-#   zorvik-dev     the header, the development link and zorvikdll.pc;
+#   zorvik-dev     the header, the development link and zorvikdll.pc (and the
+#                  sources of examples/ through debian/zorvik-dev.examples);
 # debhelper compresses the man pages and adds the copyright file and the
 # changelog. A further file joins a package with install() here and a line in
 # that package's .install file.

@@ -9,6 +9,8 @@
 #include "LineAssembler.h"
 #include "ZorvikDll.h"
 
+using zorvik::link::LineAssembler;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static LineAssembler assembler;
     assembler.reset();

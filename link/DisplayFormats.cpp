@@ -7,6 +7,8 @@
 #include <limits>
 #include <system_error>
 
+namespace zorvik::link::DisplayFormats {
+
 std::string TwoDigitText(long long n) {
     if (n < 0) {
         // Only reachable with malformed input; unsigned arithmetic keeps the
@@ -29,8 +31,6 @@ std::string TwoDigitText(long long n) {
     if (text.size() == 1) text.insert(text.begin(), '0');
     return text;
 }
-
-namespace DisplayFormats {
 
 namespace {
 
@@ -379,4 +379,4 @@ std::string CustomerCaption(std::string_view customer_version) {
     return text;
 }
 
-}  // namespace DisplayFormats
+}  // namespace zorvik::link::DisplayFormats

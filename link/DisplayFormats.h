@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
+namespace zorvik::link::DisplayFormats {
+
 // 0 gives "00", 1 to 9 a leading "0" and the digit, 10 and above the plain
 // decimal digits (121 gives "121"). Negative values keep their sign.
 std::string TwoDigitText(long long n);
-
-namespace DisplayFormats {
 
 // Speed over ground comes in knots and is shown in km/h.
 inline constexpr double kKmhPerKnot = 1.852;
@@ -90,4 +90,4 @@ std::string VersionCaption(std::string_view fw_major, std::string_view fw_minor,
                            std::string_view fsa);
 std::string CustomerCaption(std::string_view customer_version);
 
-}  // namespace DisplayFormats
+}  // namespace zorvik::link::DisplayFormats

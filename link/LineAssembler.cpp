@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace zorvik::link {
+
 LineAssembler::Result LineAssembler::feed(std::uint8_t byte) {
     if (byte == '$') {
         started_ = 1;
@@ -35,3 +37,5 @@ void LineAssembler::reset() {
     length_ = 0;
     started_ = 0;
 }
+
+}  // namespace zorvik::link

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace zorvik::link {
+
 // Assembles NMEA sentences from single bytes: a '$' starts a line (dropping a
 // line in progress), a line feed with at least three stored characters ends it,
 // and the line end (the line feed and the character before it) is cut off.
@@ -36,3 +38,5 @@ class LineAssembler {
     int length_ = 0;
     int started_ = 0;
 };
+
+}  // namespace zorvik::link

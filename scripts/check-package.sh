@@ -3,8 +3,9 @@
 # warning fails), installs them with dpkg -i (apt resolves what they pull in),
 # checks their files and dependencies, starts the installed program offscreen
 # (as zorvik-gui) for a few seconds and checks that it loaded the installed
-# library, runs zorvik --version, builds and runs a small C program against
-# zorvik-dev through pkg-config, and purges the packages again.
+# library, runs zorvik --version, builds an example client of zorvik-dev's
+# documentation through pkg-config and runs it on a pseudo-terminal, and
+# purges the packages again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./package
@@ -68,17 +69,35 @@ done
 /usr/bin/zorvik --version | grep -qF "$version" \
   || fail "zorvik --version does not give the package's version"
 
-# Another project's use of the library: found by pkg-config, parses a sentence.
-cat >"$workdir/client.c" <<'EOF'
-#include <ZorvikDll.h>
-int main(void) {
-  char line[] = "$GPRMC,092751.000,A,5321.6802,N,00630.3371,W,0.06,31.66,280511,,,A*45";
-  ParseNMEAInfo info; ParseNMEA(line); GetParseNMEAInfo(&info);
-  return info.parse_rmc_done == 1 && info.rmc_status == 'A' ? 0 : 1; }
-EOF
+# Another project's use of the library: an example client from zorvik-dev's
+# documentation, built with pkg-config's flags, prints the fix that a
+# pseudo-terminal sends it.
+examples=/usr/share/doc/zorvik-dev/examples
+expect_files zorvik-dev "$examples/print_fixes.c" "$examples/query_version.c" \
+  "$examples/list_ports.c" "$examples/receiver_line.h"
 # shellcheck disable=SC2046 # pkg-config's output is a list of words
-cc -std=c11 -Wall -Werror -o "$workdir/client" "$workdir/client.c" $(pkg-config --cflags --libs zorvikdll)
-"$workdir/client" || fail "a C program built with pkg-config's flags did not parse a sentence"
+cc -std=c11 -Wall -Wextra -Werror -o "$workdir/print_fixes" "$examples/print_fixes.c" \
+  $(pkg-config --cflags --libs zorvikdll)
+/usr/bin/python3 - "$workdir/print_fixes" <<'EOF' || fail "the example client built with pkg-config's flags did not print the fix"
+import os, pty, subprocess, sys, time, tty
+master, slave = pty.openpty()
+tty.setraw(slave)
+os.set_blocking(master, False)
+rmc = b"$GPRMC,092751.000,A,5321.6802,N,00630.3371,W,0.06,31.66,280511,,,A*45\r\n"
+proc = subprocess.Popen([sys.argv[1], os.ttyname(slave), "9600", "1"], stdout=subprocess.PIPE)
+deadline = time.monotonic() + 10
+while proc.poll() is None and time.monotonic() < deadline:
+    try:
+        os.write(master, rmc)
+    except BlockingIOError:
+        pass
+    time.sleep(0.2)
+if proc.poll() is None:
+    proc.kill()
+out = proc.communicate(timeout=5)[0]
+sys.exit(0 if out == b"time 092751.000 date 280511 status A lat 5321.6802 N lon 00630.3371 W "
+         b"speed 0.06 kn course 31.66\n" else 1)
+EOF
 
 (cd "$workdir" && QT_QPA_PLATFORM=offscreen exec /usr/bin/zorvik-gui) &
 pid=$!
@@ -96,4 +115,4 @@ lintian_pid=
 grep -v '^running with root privileges' "$workdir/lintian" || true
 ((lintian_status == 0)) || fail "lintian reports errors or warnings"
 echo "check-package: OK, lintian clean; ${packages[*]} install; the program loaded $lib;" \
-  "a C program built with pkg-config runs"
+  "the example client built with pkg-config prints a fix"

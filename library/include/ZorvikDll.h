@@ -42,59 +42,143 @@ extern "C" {
 
 /* ---- Records ----------------------------------------------------------- */
 
-/* The receiver state record. Field order and widths are shared by both
- * deliverables: natural alignment, no packing. */
+/* The receiver state record: what the library has learned from the receiver.
+ * The library keeps one; GetParseNMEAInfo copies the whole of it into the
+ * caller's, which nothing shares with the library afterwards (a write into a
+ * copy never reaches the library).
+ *
+ * Layout: field order and widths are fixed for this soname (natural
+ * alignment, no packing; the asserts at the end of this header pin them).
+ * GetParseNMEAInfo writes sizeof(ParseNMEAInfo) bytes into the caller's
+ * storage, so a program built against an older header must never meet a
+ * larger record: new data goes out through a new export, and a change of the
+ * record itself comes with a new soname.
+ *
+ * Texts: NUL-terminated char arrays holding the receiver's field as received,
+ * character for character: no unit is converted, nothing trimmed, a field too
+ * long for its array is cut to fit. An empty field gives an empty text; a
+ * one-character field (status, hemisphere) gives NUL when empty. Numbers
+ * (int32_t, float) are converted from the field's decimal text, '.' as the
+ * decimal point; text that is no number gives 0.
+ *
+ * Data fields keep their value until the next sentence of their kind, which
+ * overwrites them whole (an empty field with an empty text or 0); only
+ * ClearChStatus, ttff_sv_cn_clean and a GSV group's first message reset any.
+ * The record is all zero at load.
+ *
+ * Done flags (0 or 1) are levels, not counters: raised when a sentence of
+ * their kind has been parsed, they stay 1 until cleared, so two sentences
+ * between two copies look like one. The handshake: copy the record, act on a
+ * flag in the copy, then clear it in the library with its CMD_Clear_ export,
+ * so that the next copy shows it again only after a new sentence. */
 typedef struct ParseNMEAInfo {
-    int32_t parsing;                    /*  1 */
-    int32_t checksum_check;             /*  2 */
-    int32_t checksum_error;             /*  3 */
-    int32_t restart_begin;              /*  4 */
-    int32_t parse_rmc_done;             /*  5 */
-    int32_t parse_gsv_done;             /*  6 */
-    int32_t parse_gsa_done;             /*  7 */
-    int32_t parse_gga_done;             /*  8 */
-    int32_t parse_fw_ver_done;          /*  9 */
-    int32_t parse_customer_fw_ver_done; /* 10 */
-    int32_t parse_ttff_done;            /* 11 */
-    int32_t parse_reply_done;           /* 12 */
-    int32_t NMEA09_2ndCommmand_done;    /* 13 */
-    char rmc_status;                    /* 14 */
-    char utc_time[30];                  /* 15 */
-    char latitude[12];                  /* 16 */
-    char longitude[20];                 /* 17 */
-    char altitude[12];                  /* 18 */
-    char lat_hemisphere;                /* 19 */
-    char lon_hemisphere;                /* 20 */
-    char speed[12];                     /* 21 */
-    char course[12];                    /* 22 */
-    char utc_date[10];                  /* 23 */
-    int32_t nmea_sentence;              /* 24 */
-    int32_t sats_in_view;               /* 25 */
-    int32_t sv_prn[12];                 /* 26 */
-    int32_t sv_elevation[12];           /* 27 */
-    int32_t sv_azimuth[12];             /* 28 */
-    int32_t sv_snr[12];                 /* 29 */
-    int32_t sv_pos_missing[12];         /* 30 */
-    int32_t ch_status[12];              /* 31 */
-    int32_t fix_mode;                   /* 32 */
-    int32_t sv_used[12];                /* 33 */
-    float pdop;                         /* 34 */
-    float hdop;                         /* 35 */
-    float vdop;                         /* 36 */
-    char fw_info1[10];                  /* 37 */
-    char fw_info2[10];                  /* 38 */
-    char fw_ver_major[10];              /* 39 */
-    char fw_ver_minor[10];              /* 40 */
-    char kernel_ver_major[10];          /* 41 */
-    char kernel_ver_minor[10];          /* 42 */
-    char fsa_ver[18];                   /* 43 */
-    char customer_fw_ver[17];           /* 44 */
-    float ttff;                         /* 45 */
-    int32_t reply_code;                 /* 46 */
-    int32_t sorted_prn[12];             /* 47 */
-    int32_t sorted_snr[12];             /* 48 */
-    int32_t sorted_status[12];          /* 49 */
-    char checksum_text[3];              /* 50 */
+    /* 1 while ParseNMEA handles a line, 0 once a standard sentence (or a line
+     * it ignores) is done; stays 1 after a proprietary reply and after a
+     * sentence the checksum gate dropped. */
+    int32_t parsing;
+    /* 1 makes ParseNMEA check the checksum of RMC, GGA, GSA and GSV before
+     * parsing; 0 at load, and no export sets it: the gate is off. */
+    int32_t checksum_check;
+    /* Set to 1 by Calculate_CheckSum (and the gate) on a mismatch; never
+     * cleared. */
+    int32_t checksum_error;
+    /* For the caller's own copy (a restart marker); the library only clears
+     * it: CMD_Clear_restart_begin. */
+    int32_t restart_begin;
+
+    /* Done flags: raised by / cleared by.
+     * parse_rmc_done: ParseRMC / CMD_Clear_parse_rmc_done.
+     * parse_gsv_done: ParseGSV on the group's last message (its number equals
+     *   the message count) / CMD_Clear_parse_gsv_done.
+     * parse_gsa_done: ParseGSA / CMD_Clear_parse_gsa_done.
+     * parse_gga_done: ParseGGA / CMD_Clear_parse_gga_done.
+     * parse_fw_ver_done: ParseNMEA after a $PKVX100 reply / CMD_FWVersion and
+     *   the three restarts (CMD_ColdStart, CMD_WarmStart, CMD_HotStart).
+     * parse_customer_fw_ver_done: ParseNMEA after a $PKVX28,01 reply /
+     *   CMD_CustomerVersion.
+     * parse_ttff_done: ParseNMEA after a $PKVX119 reply /
+     *   CMD_Clear_parse_ttff_done.
+     * parse_reply_done: ParseNMEA after a $PKVX200 reply / nothing.
+     * NMEA09_2ndCommmand_done: ParseNMEA, when it writes the second step of a
+     *   baud-rate change / CMD_Clear_NMEA09_2ndCommmand_done, which also arms
+     *   the next change (see CMD_Set_BuadRate). */
+    int32_t parse_rmc_done;
+    int32_t parse_gsv_done;
+    int32_t parse_gsa_done;
+    int32_t parse_gga_done;
+    int32_t parse_fw_ver_done;
+    int32_t parse_customer_fw_ver_done;
+    int32_t parse_ttff_done;
+    int32_t parse_reply_done;
+    int32_t NMEA09_2ndCommmand_done;
+
+    /* From RMC (texts as received), except altitude. */
+    char rmc_status;     /* 'A' valid, 'V' invalid */
+    char utc_time[30];   /* hhmmss[.sss], UTC */
+    char latitude[12];   /* ddmm.mmmm, degrees and minutes */
+    char longitude[20];  /* dddmm.mmmm */
+    char altitude[12];   /* from GGA: metres above mean sea level, at most 10 characters */
+    char lat_hemisphere; /* 'N' or 'S' */
+    char lon_hemisphere; /* 'E' or 'W' */
+    char speed[12];      /* speed over ground, knots */
+    char course[12];     /* course over ground, degrees true */
+    char utc_date[10];   /* ddmmyy */
+
+    /* For the caller's own copy; the library only clears it:
+     * CMD_Clear_nmea_sentence. */
+    int32_t nmea_sentence;
+
+    /* From GSV: satellites in view, and the channel table, parallel columns
+     * indexed by channel 0 to 11 (channel 4 * (message - 1) + slot; messages
+     * 1 to 3 fill it, message 1 empties it first). Numbers. */
+    int32_t sats_in_view;
+    int32_t sv_prn[12];         /* satellite number, 0 = empty channel; a GSV number above 32
+                                 * is stored plus 87 (SBAS 33 to 64 as PRN 120 to 151), one
+                                 * outside 0 to 999 as 0 */
+    int32_t sv_elevation[12];   /* degrees above the horizon */
+    int32_t sv_azimuth[12];     /* degrees from true north */
+    int32_t sv_snr[12];         /* C/N0, dB-Hz; 0 = not tracked */
+    int32_t sv_pos_missing[12]; /* 1 when the sentence left elevation or azimuth empty */
+    int32_t ch_status[12];      /* 0 empty, 1 Search, 2 Track, 3 PVT: set by GetChStatus */
+
+    /* From GSA. Numbers. */
+    int32_t fix_mode;    /* 1 no fix, 2 2-D, 3 3-D; 0 when the field is empty */
+    int32_t sv_used[12]; /* satellite IDs used in the fix, in the sentence's order
+                          * (not by channel); 0 = empty */
+    float pdop;          /* dilutions of precision, no unit */
+    float hdop;
+    float vdop;
+
+    /* From the $PKVX100 firmware version reply: fields 1 to 4 and 7 to 9, as
+     * received (the major and minor numbers are decimal texts, "01"). The
+     * last field keeps the reply's '*' and checksum digits behind it
+     * ("1.08*hh"): the version is its first four characters. */
+    char fw_info1[10];
+    char fw_info2[10];
+    char fw_ver_major[10];
+    char fw_ver_minor[10];
+    char kernel_ver_major[10];
+    char kernel_ver_minor[10];
+    char fsa_ver[18];
+    /* From $PKVX28,01: the customer version text as received, up to the
+     * next ',' (a reply without it keeps the '*' and checksum digits). */
+    char customer_fw_ver[17];
+    /* From $PKVX119: the receiver's own time to first fix, seconds. */
+    float ttff;
+    /* From $PKVX200: its first field, the number of the command answered
+     * (9: the first step of a baud-rate change). */
+    int32_t reply_code;
+
+    /* The channel table sorted by PRN (empty channels first): sort_sv_cn
+     * builds it, ttff_sv_cn_clean zeroes it. */
+    int32_t sorted_prn[12];
+    int32_t sorted_snr[12];
+    int32_t sorted_status[12];
+
+    /* The two upper-case hexadecimal digits of the last CheckSum, with their
+     * NUL; the commands built at run time and CMD_SendNMEACommand leave
+     * theirs here too. */
+    char checksum_text[3];
 } ParseNMEAInfo;
 
 /* Number of port names a scan keeps, and the size of one name with its NUL.
@@ -185,8 +269,28 @@ ZORVIK_API void CMD_Clear_nmea_sentence(void);
 /* ---- NMEA intake ------------------------------------------------------- */
 
 /* Hands one received line ('$' first, line end removed; not changed) to its
- * parser. A $PKVX200 reply with code 9 while NMEA09_2ndCommmand_done is 0
- * writes the second baud-rate step (see Writes); nothing else blocks. */
+ * parser. It recognises, by the characters after the '$' (which itself is not
+ * tested), the talker GP alone:
+ *   GPRMC, GPGGA, GPGSA, GPGSV    ParseRMC, ParseGGA, ParseGSA, ParseGSV
+ *   PKVX100                       ParseFW_Ver, then parse_fw_ver_done
+ *   PKVX28,01                     Parse_Customer_FW_Ver, then parse_customer_fw_ver_done
+ *   PKVX119                       parse_ttff, then parse_ttff_done
+ *   PKVX200                       reply_code and parse_reply_done
+ * and ignores every other line (other talkers such as GN, other sentences
+ * such as VTG), changing nothing but `parsing`.
+ *
+ * Checks: the checksum gate is off by default. The four standard sentences
+ * are checked only while checksum_check is 1 (no export sets it), and then one
+ * that fails is dropped; the proprietary replies are never checked. A caller
+ * that acts only on sound sentences checks each line with Calculate_CheckSum
+ * before handing it over, as the examples/ programs do. A $PKVX200 reply whose
+ * first field is no decimal integer (or has no ',' within 12 characters) is
+ * ignored. The parsers read only inside the line: a short or cut line leaves
+ * the fields it lacks empty or 0; RMC and GSV read nothing from position 100
+ * on.
+ *
+ * A $PKVX200 reply with code 9 while NMEA09_2ndCommmand_done is 0 writes the
+ * second baud-rate step (see Writes); nothing else blocks. */
 ZORVIK_API void ParseNMEA(char* line);
 /* XOR of the characters after the first one up to the first '*' (or the
  * end); also leaves its two upper-case hex digits in checksum_text. */

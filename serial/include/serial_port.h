@@ -1,5 +1,5 @@
 // The serial-port layer: one small interface, one backend per platform
-// (posix/ over termios, win32/ over the Win32 communications API), chosen by CMake.
+// (linux/ over termios, win32/ over the Win32 communications API), chosen by CMake.
 // The library and the program's reader thread both read the port through it,
 // so the two share one handle.
 #pragma once

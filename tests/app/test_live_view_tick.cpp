@@ -426,7 +426,7 @@ class TestLiveViewTick : public QObject {
                     value = m.captured(1);
             }
             return QString::fromStdString(
-                DisplayFormats::OneDecimalText(static_cast<double>(value.toFloat())));
+                zorvik::link::DisplayFormats::OneDecimalText(static_cast<double>(value.toFloat())));
         };
         const QString first = last_ttff();
         QTRY_COMPARE_WITH_TIMEOUT(view->Edit8->text(), first, 3000);

@@ -5,7 +5,7 @@
 
 #include "DisplayFormats.h"
 
-using namespace DisplayFormats;
+using namespace zorvik::link::DisplayFormats;
 
 namespace {
 QString Q(const std::string& s) {

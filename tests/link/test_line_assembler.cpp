@@ -6,6 +6,8 @@
 
 #include "LineAssembler.h"
 
+using zorvik::link::LineAssembler;
+
 namespace {
 
 struct Outcome {
