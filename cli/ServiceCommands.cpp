@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "BaudChange.h"
 #include "Commands.h"
+#include "OpenFailureText.h"
 #include "Progress.h"
 #include "RateProbe.h"
 #include "ReceiverLink.h"
@@ -159,6 +161,8 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["bytes"] = fs::file_size(options.file);
     fields["sha256"] = Sha256Hex(options.file);
 
+    if (!zorvik::link::RateFollows(session.port))
+        throw Failure(zorvik::link::RateFixedText(session.port));
     const auto link = OpenForFlash(session);
     TransferProgress progress(StderrIsTerminal());
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);

@@ -1,5 +1,7 @@
 // The serial-port layer: one small interface, one backend per platform
-// (posix/ over termios, win32/ over the Win32 communications API), chosen by CMake.
+// (linux/ over termios, win32/ over the Win32 communications API), chosen by
+// CMake, and the network backend (network/, see network_port.h), chosen by
+// the port name.
 // The library and the program's reader thread both read the port through it,
 // so the two share one handle.
 #pragma once
@@ -92,9 +94,9 @@ std::optional<unsigned long> parse_baud(const std::string& text);
 // driver's own limits show only when the port is set).
 bool baud_rate_supported(const std::string& baud_text);
 
-// Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).
-// mode is "<baud>,N,8,1"; a baud that baud_rate_supported refuses leaves the speed as it was.
-void configure(Handle h, const std::string& mode);
+// configure (declared in open_failure.h, with its result) installs raw 8N1, no
+// flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1). mode is
+// "<baud>,N,8,1"; a baud that baud_rate_supported refuses leaves the speed as it was.
 
 // Reads up to n bytes; returns after at most 100 ms with what has arrived.
 // Returns the count read, 0 on time-out, -1 on error.
