@@ -33,6 +33,7 @@
 #include "ZorvikDll.h"
 #include "port_registry.h"
 #include "receiver_sim.h"
+#include "ser2net_server.h"
 #include "shell_support.h"
 
 using zorvik::apptest::ImagePattern;
@@ -335,6 +336,48 @@ class TestFieldLink : public QObject {
         // Nothing else of the connect happens.
         QCOMPARE(MainForm->ToolButton1ImageIndex, image_before);
         QVERIFY(ReaderThread.isNull());
+    }
+
+    // Through ser2net in front of the simulator: over rfc2217:// the program
+    // follows the receiver to a new rate; on the raw tcp:// port the baud-rate
+    // dialog refuses with a Warning and the link stays at the old rate.
+    void throughDeviceServer() {
+        if (!Ser2netServer::Available()) QSKIP("ser2net is not installed");
+        auto sim = StartSim("9600");
+        Ser2netServer server(sim->device());
+        const auto connect_to = [](const std::string& url) {
+            PortName = QString::fromStdString(url);
+            BaudRateText = "9600";
+            SetComboText(ComPortForm->ComboBox2, "9600");
+            MainForm->ToolButton1Click();
+        };
+        connect_to(server.ComPortUrl());
+        QVERIFY(ReceivesSentences());
+        int broken = -1;
+        for (const QString target : {"115200", "9600"}) {
+            SetComboText(BaudRateForm->ComBox1, target);
+            BaudRateForm->Button1Click();
+            QTRY_VERIFY_WITH_TIMEOUT(BaudRateText == target && GetComPort_connected_Status() == 1 &&
+                                         !MainForm->Timer2->isActive(),
+                                     10000);
+            QVERIFY2(ReceivesSentences(), qPrintable("at " + target));
+            QVERIFY(WholeSentences(&broken) >= 2);
+            QCOMPARE(broken, 0);
+        }
+        QCOMPARE(watcher_->messageBoxes(), 0);
+        zorvik::apptest::ResetProgramState();
+
+        connect_to(server.RawUrl());
+        QVERIFY(ReceivesSentences());
+        SetComboText(BaudRateForm->ComBox1, "115200");
+        BaudRateForm->Button1Click();
+        QCOMPARE(watcher_->messageBoxes(), 1);
+        QCOMPARE(watcher_->lastTitle(), QString("Warning"));
+        QVERIFY2(watcher_->lastText().contains("raw TCP port"), qPrintable(watcher_->lastText()));
+        QCOMPARE(BaudRateText, QString("9600"));
+        QVERIFY(ReceivesSentences());
+        QVERIFY(WholeSentences(&broken) >= 2);
+        QCOMPARE(broken, 0);
     }
 
   private:
