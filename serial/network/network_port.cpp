@@ -210,23 +210,18 @@ void flush_to_server(Session& s) {
 
 void run_relay(Session& s) {
     while (true) {
-        bool want_socket_out;
-        bool want_relay_out;
+        net::Wanted wanted;
         {
             std::lock_guard lock(s.m);
             if (s.stopping) break;
-            want_socket_out = !s.to_server.empty();
-            want_relay_out = !s.to_program.empty();
+            wanted.socket_out = !s.to_server.empty();
+            wanted.relay_in = s.to_server.size() < kSendBacklog;
+            wanted.relay_out = !s.to_program.empty();
         }
-        const net::Ready ready = net::wait_ready(s.socket, want_socket_out, s.local.relay,
-                                                 want_relay_out, s.wake, kRelayTickMs);
+        const net::Ready ready =
+            net::wait_ready(s.socket, s.local.relay, wanted, s.wake, kRelayTickMs);
         bool alive = !ready.socket_in || relay_from_server(s);
-        bool room;
-        {
-            std::lock_guard lock(s.m);
-            room = s.to_server.size() < kSendBacklog;
-        }
-        if (ready.relay_in && room) relay_from_program(s);
+        if (ready.relay_in) relay_from_program(s);
         std::lock_guard lock(s.m);
         alive = alive && send_pending(s);
         hand_to_program(s);

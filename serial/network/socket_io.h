@@ -52,10 +52,13 @@ struct Ready {
     bool relay_out = false;  // the program's end takes data
     bool relay_gone = false;
 };
-// Waits at most timeout_ms for the socket (its room for more only when
-// want_socket_out), the relay's end (relay_out only when want_relay_out) or
-// the wake; drains the wake.
-Ready wait_ready(Socket s, bool want_socket_out, Handle relay, bool want_relay_out, const Wake& w,
-                 int timeout_ms);
+// What the relay waits for besides the socket's input and the wake.
+struct Wanted {
+    bool socket_out = false;  // room on the socket for what waits to be sent
+    bool relay_in = false;    // the program's writes (not while the send backlog is full)
+    bool relay_out = false;   // room at the program's end for received bytes
+};
+// Waits at most timeout_ms; drains the wake.
+Ready wait_ready(Socket s, Handle relay, const Wanted& wanted, const Wake& w, int timeout_ms);
 
 }  // namespace zorvik::serial::net

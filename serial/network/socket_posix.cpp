@@ -226,11 +226,13 @@ void close_wake(Wake& w) {
     w = {};
 }
 
-Ready wait_ready(Socket s, bool want_socket_out, Handle relay, bool want_relay_out, const Wake& w,
-                 int timeout_ms) {
+Ready wait_ready(Socket s, Handle relay, const Wanted& wanted, const Wake& w, int timeout_ms) {
+    const auto events = [](bool in, bool out) {
+        return static_cast<short>((in ? POLLIN : 0) | (out ? POLLOUT : 0));
+    };
     pollfd fds[3] = {
-        {static_cast<int>(s), static_cast<short>(POLLIN | (want_socket_out ? POLLOUT : 0)), 0},
-        {fd_of(relay), static_cast<short>(POLLIN | (want_relay_out ? POLLOUT : 0)), 0},
+        {static_cast<int>(s), events(true, wanted.socket_out), 0},
+        {fd_of(relay), events(wanted.relay_in, wanted.relay_out), 0},
         {fd_of(w.read_end), POLLIN, 0},
     };
     // poll skips a negative descriptor: a closed relay end is left out, so

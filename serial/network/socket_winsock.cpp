@@ -128,7 +128,7 @@ void close_wake(Wake& w) {
     w = {};
 }
 
-Ready wait_ready(Socket, bool, Handle, bool, const Wake&, int timeout_ms) {
+Ready wait_ready(Socket, Handle, const Wanted&, const Wake&, int timeout_ms) {
     ::Sleep(static_cast<DWORD>(timeout_ms));
     return {};
 }
