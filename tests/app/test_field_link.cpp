@@ -305,6 +305,9 @@ class TestFieldLink : public QObject {
             << "No permission to use the device: the user must be in the dialout group.";
         QTest::newRow("held") << "held"
                               << "The port is held by another program.";
+        QTest::newRow("refused") << "refused"
+                                 << "The host refused the connection: no device server listens "
+                                    "on that port.";
     }
     void failedConnectReason() {
         QFETCH(QString, why);
@@ -317,6 +320,7 @@ class TestFieldLink : public QObject {
         QString port = pty.port();
         QProcess holder;
         if (why == "absent") port = "/dev/zorvik-absent-port";
+        if (why == "refused") port = "tcp://127.0.0.1:1";
         if (why == "no permission") QCOMPARE(::chmod(pty.slave_path().c_str(), 0), 0);
         if (why == "held") {
             holder.start("flock", {"--exclusive", port, "sh", "-c", "echo held; sleep 30"});
@@ -378,6 +382,19 @@ class TestFieldLink : public QObject {
         QVERIFY(ReceivesSentences());
         QVERIFY(WholeSentences(&broken) >= 2);
         QCOMPARE(broken, 0);
+        // A download needs 115200: refused before the programming sentence.
+        QFile image("fsa.bin");
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(ImagePattern(8192)) == 8192);
+        image.close();
+        StartFsaDownload("fsa.bin");
+        QCOMPARE(watcher_->messageBoxes(), 2);
+        QCOMPARE(watcher_->lastTitle(), QString("Warning"));
+        QCOMPARE(download_running.load(), 0);
+        QVERIFY(FWUpdateForm->Button2->isEnabled());
+        QCOMPARE(ProgrammingSentencesBeforeErase(*sim), 0);
+        // The server goes away: the program lets go of the port as of a pulled receiver.
+        server.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsDisconnected() && GetComPort_connected_Status() == 0, 3000);
     }
 
   private:
