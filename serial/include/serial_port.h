@@ -4,6 +4,17 @@
 // the port name.
 // The library and the program's reader thread both read the port through it,
 // so the two share one handle.
+//
+// A port on a serial device server (rfc2217://HOST:PORT, tcp://HOST:PORT)
+// keeps the handle contract of a local port: its handle is the far end of a
+// pseudo-terminal, raw with VMIN 0 / VTIME 1, so a read waits at most 100 ms
+// and returns only the receiver's bytes, and its writer a second,
+// non-blocking open of that end. A relay thread per port moves the bytes
+// between the pseudo-terminal and the connection, doing the telnet work
+// (IAC doubling both ways, option answers, the server's COM-port answers);
+// configure, purge and close_port reach the server through it; a connection
+// that ends hangs the pseudo-terminal up, which device_gone reports as for a
+// pulled receiver. Details in network_port.h.
 #pragma once
 
 #include <cstddef>
