@@ -395,6 +395,10 @@ class TestFieldLink : public QObject {
         // The server goes away: the program lets go of the port as of a pulled receiver.
         server.Stop();
         QTRY_VERIFY_WITH_TIMEOUT(ShowsDisconnected() && GetComPort_connected_Status() == 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher_->messageBoxes(), 3, 2000);
+        QCOMPARE(watcher_->lastTitle(), QString("Error"));
+        QVERIFY2(watcher_->lastText().contains("connection to the device server ended"),
+                 qPrintable(watcher_->lastText()));
     }
 
   private:
