@@ -19,9 +19,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "BaudChange.h"
 #include "FWThread.h"
 #include "Fonts.h"
 #include "Main.h"
+#include "OpenFailureText.h"
 
 TFWUpdateForm* FWUpdateForm = nullptr;
 
@@ -224,6 +226,14 @@ void TFWUpdateForm::Button2Click() {
         zorvik::service::CheckFlashFile(kind, QFile::encodeName(fw_file_name).toStdString());
     if (problem) {
         ShowMessageBox(this, QString::fromStdString(*problem), "Warning");
+        EnableButtons();
+        return;
+    }
+    // The boot loader talks at 115200, which a raw network port cannot be set to.
+    if (!zorvik::link::RateFollows(PortName.toStdString())) {
+        ShowMessageBox(this,
+                       QString::fromStdString(zorvik::link::RateFixedText(PortName.toStdString())),
+                       "Warning");
         EnableButtons();
         return;
     }

@@ -37,6 +37,7 @@
 #include "Unit11.h"
 #include "Unit12.h"
 #include "about.h"
+#include "network_port.h"
 #include "zorvik/service/receiver_settings.h"
 
 // ---- Application-wide state -------------------------------------------------
@@ -335,7 +336,13 @@ void TMainForm::CheckPortLost() {
     // A download closes and reopens the port by itself; its outcome is judged
     // once it has ended.
     if (!link_up_ || download_running.load() != 0) return;
-    if (GetComPort_connected_Status() == 0) Disconnect();
+    if (GetComPort_connected_Status() != 0) return;
+    Disconnect();
+    // A pulled receiver shows as Not Connected; a device server's connection
+    // that ended is told, since nothing on the desk shows it.
+    const std::string port = PortName.toLocal8Bit().toStdString();
+    if (zorvik::serial::is_network_port_name(port))
+        ShowMessage("Error", QString::fromLocal8Bit(zorvik::link::LostPortText(port)));
 }
 
 void TMainForm::ToolButton1Click() {

@@ -7,6 +7,7 @@
 #include "BaudChange.h"
 #include "Fonts.h"
 #include "Main.h"
+#include "OpenFailureText.h"
 #include "SetupComPort.h"
 #include "zorvik/service/baud_rates.h"
 #include "zorvik/service/receiver_settings.h"
@@ -46,6 +47,13 @@ void TBaudRateForm::Button1Click() {
     // Only a rate of the list has a command code; the dialog stays open for another choice.
     if (index < 0) {
         ShowRateWarning(QString::fromStdString(zorvik::service::BaudRateWarning()));
+        return;
+    }
+    // A raw network port stays at the device server's rate: the receiver
+    // would switch and be lost. Nothing is sent.
+    if (!zorvik::link::RateFollows(PortName.toStdString())) {
+        ShowRateWarning(
+            QString::fromStdString(zorvik::link::RateFixedText(PortName.toStdString())));
         return;
     }
     BaudRateText = ComBox1->currentText();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "BaudChange.h"
 #include "DisplayFormats.h"
 
 namespace cli {
@@ -63,7 +64,8 @@ bool HearsValidSentence(ReceiverLink& link, Seconds wait) {
 
 std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session) {
     const Seconds timeout = SecondsOption(session.timeout);
-    if (session.baud != kAutoRate) {
+    // A raw network port's rate is the device server's: there is none to search.
+    if (session.baud != kAutoRate || !zorvik::link::RateFollows(session.port)) {
         auto link = std::make_unique<ReceiverLink>(session.port, session.baud);
         if (HearsValidSentence(*link, timeout)) return link;
         ThrowIfStopped("Listening for the receiver");

@@ -9,6 +9,7 @@
 #include "BaudChange.h"
 #include "Commands.h"
 #include "DisplayFormats.h"
+#include "OpenFailureText.h"
 #include "RateProbe.h"
 #include "ReceiverLink.h"
 #include "Report.h"
@@ -309,6 +310,8 @@ void RunRestart(const Session& session, const RestartOptions& options, Report& r
 // the receiver to the new rate. Done only when sentences arrive there.
 void RunBaud(const Session& session, const std::string& rate, Report& report) {
     const int code = RateCode(rate);
+    if (!zorvik::link::RateFollows(session.port))
+        throw Failure(zorvik::link::RateFixedText(session.port));
     const auto link = OpenReceiver(session);
     const Seconds timeout = SecondsOption(session.timeout);
     RequireWritten(zorvik::link::SendRateCommand(code), *link);

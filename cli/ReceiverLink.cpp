@@ -43,7 +43,7 @@ void ReceiverLink::FollowRateChange(const std::string& baud_text) {
 bool ReceiverLink::Pump(Seconds timeout, const SentenceHandler& on_sentence,
                         const IdleHandler& on_idle) {
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
-    const std::string gone = "Lost " + port_name_ + " port: the device is gone";
+    const std::string gone = link::LostPortText(port_name_);
     link::ReadLoop loop;
     loop.stop = [&] { return Clock::now() >= deadline || Interrupted(); };
     loop.handle = [this] { return static_cast<zorvik::serial::Handle>(handle_); };

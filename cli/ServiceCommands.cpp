@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "BaudChange.h"
 #include "Commands.h"
+#include "OpenFailureText.h"
 #include "Progress.h"
 #include "RateProbe.h"
 #include "ReceiverLink.h"
@@ -159,6 +161,8 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["bytes"] = fs::file_size(options.file);
     fields["sha256"] = Sha256Hex(options.file);
 
+    if (!zorvik::link::RateFollows(session.port))
+        throw Failure(zorvik::link::RateFixedText(session.port));
     const auto link = OpenForFlash(session);
     TransferProgress progress(StderrIsTerminal());
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
@@ -174,6 +178,14 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
     hooks.pacing.cancel = interrupts.Flag();
+    // A port that is found closed when the run closes it was lost under the
+    // run (a receiver pulled, a device server gone): said so, not only as a
+    // failed reopen.
+    bool lost = false;
+    hooks.port.close = [&] {
+        lost = lost || (programming_sent && GetComPort_connected_Status() == 0);
+        COM_Close();
+    };
     const service::FlashRequest request{*kind, options.file, session.port, link->BaudText(),
                                         options.wait_ms};
     const auto started = Clock::now();
@@ -183,7 +195,8 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["result"] = Trimmed(result.message);
 
     if (!result.Uploaded() || result.outcome == service::FlashOutcome::Failed) {
-        const std::string text = FlashFailureText(result, programming_sent);
+        std::string text = FlashFailureText(result, programming_sent);
+        if (lost) text = zorvik::link::LostPortText(session.port) + ": " + text;
         if (result.outcome == service::FlashOutcome::Cancelled) throw Stopped(text);
         throw Failure(text);
     }

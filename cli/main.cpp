@@ -181,7 +181,8 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
 
 void AddGlobalOptions(CLI::App& app, Session& session) {
     app.add_option("-p,--port", session.ports,
-                   std::string("Serial port, as the COM setup takes it (COM1, ttyUSB0, a path; "
+                   std::string("Serial port, as the COM setup takes it (COM1, ttyUSB0, a path, "
+                               "rfc2217://HOST:PORT or tcp://HOST:PORT on a device server; "
                                "default ") +
                        kDefaultPort +
                        "). Given more than once, the command runs on every port at once")

@@ -1,5 +1,7 @@
 #include "BaudChange.h"
 
+#include "network_port.h"
+
 namespace zorvik::link {
 
 int SendRateCommand(int code) {
@@ -14,6 +16,10 @@ bool RateSwitched(const ParseNMEAInfo& record) {
 void LeaveOldRate() {
     CMD_Clear_NMEA09_2ndCommmand_done();
     ClosePort();
+}
+
+bool RateFollows(const std::string& port_name) {
+    return serial::rate_follows(port_name);
 }
 
 OpenResult OpenAtNewRate(const std::string& port_name, const std::string& baud_text) {

@@ -26,6 +26,10 @@ bool RateSwitched(const ParseNMEAInfo& record);
 
 void LeaveOldRate();
 
+// False for a port whose rate is the device server's own (tcp://): the
+// exchange, a flash or a rate search are refused there before anything is sent.
+bool RateFollows(const std::string& port_name);
+
 // Clears the RMC, GSV and GSA flags, then opens port_name at baud_text.
 OpenResult OpenAtNewRate(const std::string& port_name, const std::string& baud_text);
 

@@ -18,6 +18,12 @@ const OpenFailureWords& WordsFor(int failure);
 
 // "Cannot open <port> port !", the first words of both programs' message.
 std::string CannotOpenText(const std::string& port_name);
+// The command line's words for a port lost while open (a receiver pulled, a
+// device server's connection ended).
+std::string LostPortText(const std::string& port_name);
+// Why a rate change (the baud-rate exchange, a flash) is refused on a raw
+// tcp:// port before anything is sent.
+std::string RateFixedText(const std::string& port_name);
 // The program's message box text: the first words, then the reason on a line
 // of its own where there is one.
 std::string ProgramOpenFailureText(const std::string& port_name, int failure);

@@ -40,6 +40,18 @@ seconds. \fB\-b auto\fR listens at 9600, 115200, 38400, 57600, 19200 and 4800 bp
 and says on standard error at which rate the receiver answered. \fBflash\fR does not wait
 for sentences: a receiver left in its boot loader sends none, and flashing it again is how
 it recovers (it stays in the loader at 115200 bps for about a minute).
+[DEVICE SERVERS]
+A receiver behind a serial device server (ser2net, a terminal server) is named
+\fBrfc2217://\fIHOST\fB:\fIPORT\fR or \fBtcp://\fIHOST\fB:\fIPORT\fR (an IPv6 address in
+brackets). \fBrfc2217://\fR speaks the telnet COM-port option (RFC 2217): the rate and
+8N1 are set on the server's device and confirmed by the server, so every command works,
+\fBbaud\fR follows the receiver and \fBflash\fR switches it to 115200 bps. \fBtcp://\fR
+passes the bytes as they are at the rate the server has set: \fBmonitor\fR, \fBrecord\fR,
+\fBsend\fR, \fBversion\fR, \fBrestart\fR, \fBsentences\fR, \fBsingle\-channel\fR and
+\fBagps\fR work, \fBbaud\fR and \fBflash\fR exit 1 before sending anything, and
+\fB\-b auto\fR listens once at the server's rate. An unknown host, a refused connection,
+a server that does not take COM-port commands within 3 s or sets another rate, and a
+connection that ends, each exit 1 with its own words.
 [SIGNALS]
 Ctrl-C ends \fBmonitor\fR and \fBrecord\fR normally. Otherwise Ctrl-C (during \fBflash\fR,
 the second one) and SIGTERM cancel at the next safe step: a transfer or an upload that has

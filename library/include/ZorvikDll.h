@@ -207,6 +207,15 @@ typedef struct XmodemPPInfo {
  * file descriptor on POSIX, a HANDLE on Win32), 0 on failure. Blocks for the
  * close and the open; any thread.
  *
+ * port_name may also name a port on a serial device server:
+ * rfc2217://HOST:PORT sets the rate and 8N1 on the server's device through the
+ * telnet COM-port option and fails unless the server confirms them;
+ * tcp://HOST:PORT passes bytes as they are at the server's own rate. Such an
+ * open waits at most 5 s for the name, 5 s for the connection, 3 s for the
+ * option and 2 s for the settings. The handle reads exactly as a local port's
+ * (POSIX: a pseudo-terminal that the library relays to the connection; a lost
+ * connection is a device gone). Not yet on Win32 (ZORVIK_OPEN_OTHER).
+ *
  * The handle is for reading the receiver's bytes with the platform's own call
  * (read(), ReadFile): a read waits at most 100 ms and returns what has
  * arrived, 0 bytes when nothing did (POSIX: a blocking descriptor, VMIN 0 /
@@ -247,6 +256,14 @@ ZORVIK_API void GetScanComPortPara(ComInfo* info);
 #define ZORVIK_OPEN_HELD 4          /* another program holds the port */
 #define ZORVIK_OPEN_NOT_SERIAL 5    /* the name leads to something that is not a serial port */
 #define ZORVIK_OPEN_OTHER 6         /* the system refused for another reason */
+/* A port on a serial device server, named rfc2217://HOST:PORT or tcp://HOST:PORT: */
+#define ZORVIK_OPEN_BAD_ADDRESS 7  /* the name has no valid HOST:PORT */
+#define ZORVIK_OPEN_UNKNOWN_HOST 8 /* the host name is not known */
+#define ZORVIK_OPEN_REFUSED 9      /* the host refused the connection: nothing listens there */
+#define ZORVIK_OPEN_UNREACHABLE 10 /* no answer from the host within 5 seconds */
+#define ZORVIK_OPEN_NO_COM_PORT_OPTION 11 /* the server did not take COM-port commands in time */
+#define ZORVIK_OPEN_SETTINGS_REFUSED 12   /* the server answered another rate or format */
+#define ZORVIK_OPEN_CONNECTION_LOST 13    /* the server closed the connection during the open */
 /* Returns the ZORVIK_OPEN_ code of the last COM_Open on any thread; never blocks. */
 ZORVIK_API int COM_LastOpenError(void);
 

@@ -19,6 +19,13 @@ static_assert(static_cast<int>(OpenFailure::NoPermission) == ZORVIK_OPEN_NO_PERM
 static_assert(static_cast<int>(OpenFailure::Held) == ZORVIK_OPEN_HELD);
 static_assert(static_cast<int>(OpenFailure::NotSerialPort) == ZORVIK_OPEN_NOT_SERIAL);
 static_assert(static_cast<int>(OpenFailure::Other) == ZORVIK_OPEN_OTHER);
+static_assert(static_cast<int>(OpenFailure::BadAddress) == ZORVIK_OPEN_BAD_ADDRESS);
+static_assert(static_cast<int>(OpenFailure::UnknownHost) == ZORVIK_OPEN_UNKNOWN_HOST);
+static_assert(static_cast<int>(OpenFailure::Refused) == ZORVIK_OPEN_REFUSED);
+static_assert(static_cast<int>(OpenFailure::Unreachable) == ZORVIK_OPEN_UNREACHABLE);
+static_assert(static_cast<int>(OpenFailure::NoComPortOption) == ZORVIK_OPEN_NO_COM_PORT_OPTION);
+static_assert(static_cast<int>(OpenFailure::SettingsRefused) == ZORVIK_OPEN_SETTINGS_REFUSED);
+static_assert(static_cast<int>(OpenFailure::ConnectionLost) == ZORVIK_OPEN_CONNECTION_LOST);
 
 std::atomic<int> last_open_failure{ZORVIK_OPEN_OK};
 
@@ -29,6 +36,10 @@ serial::Port open_port_noting_failure(const std::string& port_name) {
     const serial::Port port = serial::open_exclusive(port_name, failure);
     last_open_failure.store(static_cast<int>(failure));
     return port;
+}
+
+void note_open_failure(OpenFailure failure) {
+    last_open_failure.store(static_cast<int>(failure));
 }
 
 }  // namespace zorvik

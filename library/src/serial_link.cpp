@@ -26,6 +26,7 @@
 
 #include "ZorvikDll.h"
 #include "library_lifecycle.h"
+#include "open_failure.h"
 #include "port_open_failure.h"
 #include "serial_link.h"
 #include "serial_port.h"
@@ -167,8 +168,18 @@ ZORVIK_API int COM_Open(const char* port_name, const char* baud_text) {
     if (serial::queued_input(h) > serial::kDriverQueueLimit) serial::purge(h, serial::kPurgeAll);
 
     serial::save_settings(h, saved_settings);
-    // Raw 8N1 without flow control; reads return within 100 ms.
-    serial::configure(h, std::string(baud_text ? baud_text : "") + ",N,8,1");
+    // Raw 8N1 without flow control; reads return within 100 ms. A device
+    // server that did not take the settings has not set the rate asked for:
+    // the port is not open at it.
+    const serial::OpenFailure refused =
+        serial::configure(h, std::string(baud_text ? baud_text : "") + ",N,8,1");
+    if (refused != serial::OpenFailure::None) {
+        serial::close_port(port);
+        saved_settings.bytes.clear();
+        note_open_failure(refused);
+        connected.store(0);
+        return 0;
+    }
 
     library_reader.reset();
     port_writer = port.writer;

@@ -1,7 +1,20 @@
 // The serial-port layer: one small interface, one backend per platform
-// (linux/ over termios, win32/ over the Win32 communications API), chosen by CMake.
+// (linux/ over termios, win32/ over the Win32 communications API), chosen by
+// CMake, and the network backend (network/, see network_port.h), chosen by
+// the port name.
 // The library and the program's reader thread both read the port through it,
 // so the two share one handle.
+//
+// A port on a serial device server (rfc2217://HOST:PORT, tcp://HOST:PORT)
+// keeps the handle contract of a local port: its handle is the far end of a
+// pseudo-terminal, raw with VMIN 0 / VTIME 1, so a read waits at most 100 ms
+// and returns only the receiver's bytes, and its writer a second,
+// non-blocking open of that end. A relay thread per port moves the bytes
+// between the pseudo-terminal and the connection, doing the telnet work
+// (IAC doubling both ways, option answers, the server's COM-port answers);
+// configure, purge and close_port reach the server through it; a connection
+// that ends hangs the pseudo-terminal up, which device_gone reports as for a
+// pulled receiver. Details in network_port.h.
 #pragma once
 
 #include <cstddef>
@@ -92,9 +105,9 @@ std::optional<unsigned long> parse_baud(const std::string& text);
 // driver's own limits show only when the port is set).
 bool baud_rate_supported(const std::string& baud_text);
 
-// Installs raw 8N1, no flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1).
-// mode is "<baud>,N,8,1"; a baud that baud_rate_supported refuses leaves the speed as it was.
-void configure(Handle h, const std::string& mode);
+// configure (declared in open_failure.h, with its result) installs raw 8N1, no
+// flow control, and a 100 ms read time-out (VMIN 0 / VTIME 1). mode is
+// "<baud>,N,8,1"; a baud that baud_rate_supported refuses leaves the speed as it was.
 
 // Reads up to n bytes; returns after at most 100 ms with what has arrived.
 // Returns the count read, 0 on time-out, -1 on error.

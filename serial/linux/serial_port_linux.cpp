@@ -21,6 +21,7 @@
 #include <optional>
 #include <thread>
 
+#include "device_backend.h"
 #include "port_registry.h"
 #include "serial_port.h"
 
@@ -284,7 +285,7 @@ Port open_exclusive(const std::string& port_name) {
     return {fd, writer};
 }
 
-void close_port(const Port& port) {
+void close_device(const Port& port) {
     if (valid(port.writer) && port.writer != port.handle) ::close(fd_of(port.writer));
     if (!valid(port.handle)) return;
     // The exclusive mode outlives our descriptor while another holds the
@@ -301,7 +302,7 @@ std::size_t queued_input(Handle h) {
     return static_cast<std::size_t>(n);
 }
 
-void purge(Handle h, unsigned flags) {
+void purge_device(Handle h, unsigned flags) {
     if (!valid(h)) return;
     const bool rx = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
     const bool tx = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
@@ -388,7 +389,7 @@ bool baud_rate_supported(const std::string& baud_text) {
     return baud && speed_for(*baud) != B0;
 }
 
-void configure(Handle h, const std::string& mode) {
+void configure_device(Handle h, const std::string& mode) {
     if (!valid(h)) return;
     termios t{};
     if (::tcgetattr(fd_of(h), &t) != 0) return;

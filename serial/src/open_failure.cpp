@@ -2,6 +2,8 @@
 // right after it (open_exclusive makes no call that sets it afterwards).
 #include "open_failure.h"
 
+#include "network_backend.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -35,6 +37,7 @@ Port open_exclusive(const std::string& port_name, OpenFailure& failure) {
         failure = OpenFailure::NoName;
         return Port{};
     }
+    if (is_network_port_name(port_name)) return open_network(port_name, failure);
     clear_system_error();
     const Port port = open_exclusive(port_name);
     failure = port.handle == kInvalidHandle ? open_failure_for(system_error()) : OpenFailure::None;

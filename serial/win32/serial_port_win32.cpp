@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device_backend.h"
 #include "serial_port.h"
 
 namespace zorvik::serial {
@@ -108,7 +109,7 @@ Port open_exclusive(const std::string& port_name) {
     return {reinterpret_cast<Handle>(h), reinterpret_cast<Handle>(h)};
 }
 
-void close_port(const Port& port) {
+void close_device(const Port& port) {
     const Handle h = port.handle;
     if (is_invalid(h)) return;
     // A reader thread may be waiting in a ReadFile on this handle, perhaps
@@ -128,7 +129,7 @@ std::size_t queued_input(Handle h) {
     return stat.cbInQue;
 }
 
-void purge(Handle h, unsigned flags) {
+void purge_device(Handle h, unsigned flags) {
     if (is_invalid(h)) return;
     PurgeComm(to_win(h), flags & kPurgeAll);
 }
@@ -159,7 +160,7 @@ bool baud_rate_supported(const std::string& baud_text) {
     return baud && *baud > 0;
 }
 
-void configure(Handle h, const std::string& mode) {
+void configure_device(Handle h, const std::string& mode) {
     if (is_invalid(h)) return;
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = 0;

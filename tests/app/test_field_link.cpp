@@ -33,6 +33,7 @@
 #include "ZorvikDll.h"
 #include "port_registry.h"
 #include "receiver_sim.h"
+#include "ser2net_server.h"
 #include "shell_support.h"
 
 using zorvik::apptest::ImagePattern;
@@ -304,6 +305,9 @@ class TestFieldLink : public QObject {
             << "No permission to use the device: the user must be in the dialout group.";
         QTest::newRow("held") << "held"
                               << "The port is held by another program.";
+        QTest::newRow("refused") << "refused"
+                                 << "The host refused the connection: no device server listens "
+                                    "on that port.";
     }
     void failedConnectReason() {
         QFETCH(QString, why);
@@ -316,6 +320,7 @@ class TestFieldLink : public QObject {
         QString port = pty.port();
         QProcess holder;
         if (why == "absent") port = "/dev/zorvik-absent-port";
+        if (why == "refused") port = "tcp://127.0.0.1:1";
         if (why == "no permission") QCOMPARE(::chmod(pty.slave_path().c_str(), 0), 0);
         if (why == "held") {
             holder.start("flock", {"--exclusive", port, "sh", "-c", "echo held; sleep 30"});
@@ -335,6 +340,65 @@ class TestFieldLink : public QObject {
         // Nothing else of the connect happens.
         QCOMPARE(MainForm->ToolButton1ImageIndex, image_before);
         QVERIFY(ReaderThread.isNull());
+    }
+
+    // Through ser2net in front of the simulator: over rfc2217:// the program
+    // follows the receiver to a new rate; on the raw tcp:// port the baud-rate
+    // dialog refuses with a Warning and the link stays at the old rate.
+    void throughDeviceServer() {
+        if (!Ser2netServer::Available()) QSKIP("ser2net is not installed");
+        auto sim = StartSim("9600");
+        Ser2netServer server(sim->device());
+        const auto connect_to = [](const std::string& url) {
+            PortName = QString::fromStdString(url);
+            BaudRateText = "9600";
+            SetComboText(ComPortForm->ComboBox2, "9600");
+            MainForm->ToolButton1Click();
+        };
+        connect_to(server.ComPortUrl());
+        QVERIFY(ReceivesSentences());
+        int broken = -1;
+        for (const QString target : {"115200", "9600"}) {
+            SetComboText(BaudRateForm->ComBox1, target);
+            BaudRateForm->Button1Click();
+            QTRY_VERIFY_WITH_TIMEOUT(BaudRateText == target && GetComPort_connected_Status() == 1 &&
+                                         !MainForm->Timer2->isActive(),
+                                     10000);
+            QVERIFY2(ReceivesSentences(), qPrintable("at " + target));
+            QVERIFY(WholeSentences(&broken) >= 2);
+            QCOMPARE(broken, 0);
+        }
+        QCOMPARE(watcher_->messageBoxes(), 0);
+        zorvik::apptest::ResetProgramState();
+
+        connect_to(server.RawUrl());
+        QVERIFY(ReceivesSentences());
+        SetComboText(BaudRateForm->ComBox1, "115200");
+        BaudRateForm->Button1Click();
+        QCOMPARE(watcher_->messageBoxes(), 1);
+        QCOMPARE(watcher_->lastTitle(), QString("Warning"));
+        QVERIFY2(watcher_->lastText().contains("raw TCP port"), qPrintable(watcher_->lastText()));
+        QCOMPARE(BaudRateText, QString("9600"));
+        QVERIFY(ReceivesSentences());
+        QVERIFY(WholeSentences(&broken) >= 2);
+        QCOMPARE(broken, 0);
+        // A download needs 115200: refused before the programming sentence.
+        QFile image("fsa.bin");
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(ImagePattern(8192)) == 8192);
+        image.close();
+        StartFsaDownload("fsa.bin");
+        QCOMPARE(watcher_->messageBoxes(), 2);
+        QCOMPARE(watcher_->lastTitle(), QString("Warning"));
+        QCOMPARE(download_running.load(), 0);
+        QVERIFY(FWUpdateForm->Button2->isEnabled());
+        QCOMPARE(ProgrammingSentencesBeforeErase(*sim), 0);
+        // The server goes away: the program lets go of the port as of a pulled receiver.
+        server.Stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsDisconnected() && GetComPort_connected_Status() == 0, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(watcher_->messageBoxes(), 3, 2000);
+        QCOMPARE(watcher_->lastTitle(), QString("Error"));
+        QVERIFY2(watcher_->lastText().contains("connection to the device server ended"),
+                 qPrintable(watcher_->lastText()));
     }
 
   private:

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 #include <string>
 
 #include "OpenFailureText.h"
@@ -46,6 +47,8 @@ TEST(OpenFailure, RealOpensReturnTheirReason) {
         {"a device that is no terminal", "/dev/null", ZORVIK_OPEN_NOT_SERIAL},
         {"a directory", dir.path(), ZORVIK_OPEN_NOT_SERIAL},
         {"held by another program", pty.slave_path(), ZORVIK_OPEN_HELD},
+        {"a network name without its port", "rfc2217://127.0.0.1", ZORVIK_OPEN_BAD_ADDRESS},
+        {"nothing listens on the network port", "tcp://127.0.0.1:1", ZORVIK_OPEN_REFUSED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -129,6 +132,21 @@ TEST(OpenFailure, EachReasonIsWordedForBothPrograms) {
                   c.program_reason.empty() ? line : line + "\n" + c.program_reason);
         EXPECT_EQ(link::CommandLineOpenFailureText(c.port, c.failure),
                   line + " (" + c.command_line_reason + ")");
+    }
+}
+
+// A reason left out of the table would fall back to the vague "refused"
+// words; each device-server reason has words of its own, and names no device.
+TEST(OpenFailure, DeviceServerReasonsHaveTheirOwnWords) {
+    std::set<std::string> seen;
+    for (int failure = ZORVIK_OPEN_BAD_ADDRESS; failure <= ZORVIK_OPEN_CONNECTION_LOST; ++failure) {
+        SCOPED_TRACE(failure);
+        const link::OpenFailureWords& words = link::WordsFor(failure);
+        EXPECT_EQ(words.failure, failure);
+        EXPECT_NE(std::string(words.program), "");
+        EXPECT_TRUE(seen.insert(words.command_line).second);
+        EXPECT_EQ(link::CommandLineOpenFailureText("tcp://bench:4001", failure),
+                  "Cannot open tcp://bench:4001 port ! (" + std::string(words.command_line) + ")");
     }
 }
 

@@ -86,6 +86,9 @@ class Completion(unittest.TestCase):
             while "ready" not in sim.stdout.readline():
                 pass
             self.assertIn(name, complete("-p", "ZCOMP"))
+            self.assertEqual(complete("-p", "rfc"), {"rfc2217://"})
+            self.assertIn("tcp://", complete("-p", ""))
+            self.assertEqual(complete("-p", "tcp://bench:40"), set())
         finally:
             sim.terminate()
             sim.wait(5)

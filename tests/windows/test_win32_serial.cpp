@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "ZorvikDll.h"
+#include "open_failure.h"
 #include "serial_port.h"
 
 namespace {

@@ -1,0 +1,252 @@
+// The network backend's platform part on POSIX: sockets, and a pseudo-
+// terminal whose far end is the port's handle, so that it reads with read()
+// exactly as a serial port does.
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "socket_io.h"
+
+namespace zorvik::serial::net {
+
+namespace {
+
+constexpr auto kResolveBound = std::chrono::seconds(5);
+constexpr int kConnectBoundMs = 5000;
+// A peer that vanishes without closing (a pulled cable) is found by the
+// keep-alive probes within about these seconds.
+constexpr int kKeepAliveIdleS = 5;
+constexpr int kKeepAliveIntervalS = 1;
+constexpr int kKeepAliveProbes = 3;
+
+// getaddrinfo has no time-out of its own: it runs on a thread of its own,
+// which a caller that stops waiting leaves to finish by itself.
+struct Resolution {
+    std::mutex m;
+    std::condition_variable done_cv;
+    bool done = false;
+    int result = EAI_FAIL;
+    addrinfo* list = nullptr;
+    ~Resolution() {
+        if (list) ::freeaddrinfo(list);
+    }
+};
+
+std::shared_ptr<Resolution> resolve(const std::string& host, std::uint16_t port) {
+    auto r = std::make_shared<Resolution>();
+    std::thread([r, host, port] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int result = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+        std::lock_guard lock(r->m);
+        r->result = result;
+        r->list = result == 0 ? list : nullptr;
+        r->done = true;
+        r->done_cv.notify_all();
+    }).detach();
+    std::unique_lock lock(r->m);
+    if (!r->done_cv.wait_for(lock, kResolveBound, [&] { return r->done; })) return nullptr;
+    return r;
+}
+
+void keep_alive(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS, sizeof kKeepAliveIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+    // Commands are short: each goes out at once.
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+OpenFailure failure_for(int error) {
+    return error == ECONNREFUSED ? OpenFailure::Refused : OpenFailure::Unreachable;
+}
+
+// 0 when connected, else the errno that stopped it (ETIMEDOUT past the bound).
+int connect_one(int fd, const addrinfo& a) {
+    if (::connect(fd, a.ai_addr, a.ai_addrlen) == 0) return 0;
+    if (errno != EINPROGRESS) return errno;
+    pollfd pfd{fd, POLLOUT, 0};
+    int ready;
+    do {
+        ready = ::poll(&pfd, 1, kConnectBoundMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return ETIMEDOUT;
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+    return error;
+}
+
+int fd_of(Handle h) {
+    return static_cast<int>(h);
+}
+
+// Keeps a descriptor away from 0, which the program takes for a failed open.
+int off_zero(int fd) {
+    if (fd != 0) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    ::close(fd);
+    return moved;
+}
+
+bool make_raw(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return false;
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 1;
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+long io_result(ssize_t n) {
+    if (n >= 0) return static_cast<long>(n);
+    return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+}
+
+}  // namespace
+
+Socket connect_stream(const std::string& host, std::uint16_t port, OpenFailure& failure) {
+    const auto resolved = resolve(host, port);
+    if (!resolved) {
+        failure = OpenFailure::Unreachable;
+        return kNoSocket;
+    }
+    if (resolved->result != 0 || resolved->list == nullptr) {
+        failure = resolved->result == EAI_SYSTEM || resolved->result == EAI_MEMORY
+                      ? OpenFailure::Other
+                      : OpenFailure::UnknownHost;
+        return kNoSocket;
+    }
+    int last_error = ETIMEDOUT;
+    for (const addrinfo* a = resolved->list; a != nullptr; a = a->ai_next) {
+        const int fd =
+            off_zero(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (fd < 0) {
+            last_error = errno;
+            continue;
+        }
+        last_error = connect_one(fd, *a);
+        if (last_error == 0) {
+            keep_alive(fd);
+            failure = OpenFailure::None;
+            return fd;
+        }
+        ::close(fd);
+    }
+    failure = failure_for(last_error);
+    return kNoSocket;
+}
+
+long send_some(Socket s, const std::uint8_t* data, std::size_t n) {
+    return io_result(::send(static_cast<int>(s), data, n, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
+long receive_some(Socket s, std::uint8_t* data, std::size_t n) {
+    const ssize_t got = ::recv(static_cast<int>(s), data, n, MSG_DONTWAIT);
+    if (got == 0) return -1;  // the server closed the connection
+    return io_result(got);
+}
+
+void close_socket(Socket s) {
+    if (s == kNoSocket) return;
+    ::shutdown(static_cast<int>(s), SHUT_RDWR);
+    ::close(static_cast<int>(s));
+}
+
+bool open_local_end(LocalEnd& out) {
+    const int master = off_zero(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (master < 0) return false;
+    char name[128];
+    int handle = -1;
+    int writer = -1;
+    if (::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+        ::ptsname_r(master, name, sizeof name) == 0) {
+        handle = off_zero(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        writer = off_zero(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    }
+    if (handle < 0 || writer < 0 || !make_raw(handle)) {
+        if (handle >= 0) ::close(handle);
+        if (writer >= 0) ::close(writer);
+        ::close(master);
+        return false;
+    }
+    out.port = Port{handle, writer};
+    out.relay = master;
+    return true;
+}
+
+long relay_read(Handle relay, std::uint8_t* data, std::size_t n) {
+    const ssize_t got = ::read(fd_of(relay), data, n);
+    if (got < 0 && errno == EIO) return -1;  // no open slave left
+    return io_result(got);
+}
+
+long relay_write(Handle relay, const std::uint8_t* data, std::size_t n) {
+    return io_result(::write(fd_of(relay), data, n));
+}
+
+void close_relay(Handle relay) {
+    if (relay != kInvalidHandle) ::close(fd_of(relay));
+}
+
+bool open_wake(Wake& out) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    out.read_end = off_zero(ends[0]);
+    out.write_end = off_zero(ends[1]);
+    return out.read_end >= 0 && out.write_end >= 0;
+}
+
+void signal_wake(const Wake& w) {
+    const char one = 1;
+    if (w.write_end != kInvalidHandle) (void)!::write(fd_of(w.write_end), &one, 1);
+}
+
+void close_wake(Wake& w) {
+    if (w.read_end != kInvalidHandle) ::close(fd_of(w.read_end));
+    if (w.write_end != kInvalidHandle) ::close(fd_of(w.write_end));
+    w = {};
+}
+
+Ready wait_ready(Socket s, Handle relay, const Wanted& wanted, const Wake& w, int timeout_ms) {
+    const auto events = [](bool in, bool out) {
+        return static_cast<short>((in ? POLLIN : 0) | (out ? POLLOUT : 0));
+    };
+    pollfd fds[3] = {
+        {static_cast<int>(s), events(true, wanted.socket_out), 0},
+        {fd_of(relay), events(wanted.relay_in, wanted.relay_out), 0},
+        {fd_of(w.read_end), POLLIN, 0},
+    };
+    // poll skips a negative descriptor: a closed relay end is left out, so
+    // that its hang-up does not end every wait at once.
+    Ready ready;
+    if (::poll(fds, 3, timeout_ms) <= 0) return ready;
+    ready.socket_in = (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    ready.relay_in = (fds[1].revents & POLLIN) != 0;
+    ready.relay_out = (fds[1].revents & POLLOUT) != 0;
+    ready.relay_gone = (fds[1].revents & (POLLHUP | POLLERR)) != 0 && !ready.relay_in;
+    char drain[64];
+    while (::read(fd_of(w.read_end), drain, sizeof drain) > 0) {
+    }
+    return ready;
+}
+
+}  // namespace zorvik::serial::net
