@@ -9,8 +9,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -141,6 +143,74 @@ class TestMainForm : public QObject {
         sub->close();
         QTest::qWait(20);
         QVERIFY(guard);
+        sub->showNormal();
+        sub->setGeometry(700, 0, 320, 627);
+    }
+
+    // Whatever happens to its window, the terminal keeps showing the newest
+    // line; only a user who scrolled back keeps the place he scrolled to.
+    void terminalFollowsNewestLine_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("follows");
+        QTest::newRow("minimised, lines arrive, restored") << "minimise" << true;
+        QTest::newRow("maximised while lines arrive") << "maximise" << true;
+        QTest::newRow("maximised, then restored") << "maximise-restore" << true;
+        QTest::newRow("closed by its close box, restored") << "close" << true;
+        QTest::newRow("the live view maximised over it, restored") << "cover" << true;
+        QTest::newRow("scrolled back by the user") << "scroll-back" << false;
+    }
+    void terminalFollowsNewestLine() {
+        QFETCH(QString, change);
+        QFETCH(bool, follows);
+        auto* sub = qobject_cast<QMdiSubWindow*>(Terminal->parentWidget());
+        QScrollBar* bar = Terminal->Memo1->verticalScrollBar();
+        int next = 0;
+        auto arrive = [&](int n) {
+            for (int i = 0; i < n; ++i, ++next)
+                Terminal->AppendLine(qPrintable(QString("$GPGGA,%1").arg(next)));
+            QCoreApplication::processEvents();
+        };
+        arrive(100);
+        QCOMPARE(bar->value(), bar->maximum());
+        if (change == "minimise" || change == "close") {
+            if (change == "close")
+                sub->close();
+            else
+                sub->showMinimized();
+            QCoreApplication::processEvents();
+            arrive(60);
+            sub->showNormal();
+        } else if (change == "maximise") {
+            sub->showMaximized();
+        } else if (change == "cover") {
+            auto* view = qobject_cast<QMdiSubWindow*>(MainMDIChild->parentWidget());
+            view->showMaximized();
+            QCoreApplication::processEvents();
+            arrive(30);
+            view->showNormal();
+            view->move(0, 0);
+        } else if (change == "maximise-restore") {
+            sub->showMaximized();
+            QCoreApplication::processEvents();
+            arrive(30);
+            sub->showNormal();
+        } else {
+            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        }
+        QCoreApplication::processEvents();
+        const int kept = bar->value();
+        arrive(40);
+        QTest::qWait(20);
+        if (follows) {
+            QCOMPARE(bar->value(), bar->maximum());
+            const QTextBlock last = Terminal->Memo1->document()->lastBlock();
+            QCOMPARE(last.text(), QString("$GPGGA,%1").arg(next - 1));
+            QVERIFY(Terminal->Memo1
+                        ->cursorForPosition(QPoint(4, Terminal->Memo1->viewport()->height() - 8))
+                        .blockNumber() >= last.blockNumber() - 1);
+        } else {
+            QCOMPARE(bar->value(), kept);
+        }
         sub->showNormal();
         sub->setGeometry(700, 0, 320, 627);
     }
