@@ -384,6 +384,40 @@ class TestMainForm : public QObject {
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
     }
 
+    // A line cut off when a link ends is no part of the next link's first
+    // line: the next link starts with an empty line buffer.
+    void newLinkStartsWithEmptyLine_data() {
+        QTest::addColumn<bool>("rateChange");
+        QTest::newRow("disconnect and connect") << false;
+        QTest::newRow("reopen at a new rate") << true;
+    }
+    void newLinkStartsWithEmptyLine() {
+        QFETCH(bool, rateChange);
+        connectPty();
+        pty->write("$GPGGA,041028.000,4724.1812,N,008");
+        QTest::qWait(300);  // the reader has taken the half line
+        if (rateChange) {
+            ClosePortBetweenReads();
+            MainForm->Timer1->stop();
+            MainForm->Timer2->start();
+            MainForm->StopReader();
+            BaudRateText = "38400";
+            MainForm->Timer2Timer();
+        } else {
+            MainForm->ToolButton1Click();
+            QTRY_VERIFY_WITH_TIMEOUT(UartThread::LiveCount() == 0, 5000);
+            MainForm->ToolButton1Click();
+        }
+        QVERIFY(GetComPort_connected_Status() != 0);
+        const std::string whole = zorvik::apptest::Sentence("GPRMC,041029.000,A");
+        pty->write("GSV,3,2,10,01,40,083,46*7A\r\n" + whole);
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->Memo1->toPlainText().contains("$GPRMC,041029.000"),
+                                 5000);
+        QCOMPARE(Terminal->Memo1->toPlainText(),
+                 QString::fromStdString(whole.substr(0, whole.size() - 2)));
+        SetComboText(ComPortForm->ComboBox2, "9600");
+    }
+
     // Against the simulator: from 9600 the program asks for 115200, the
     // receiver acknowledges, the program closes, reopens at 115200 through
     // Timer2, and sentences keep arriving.
