@@ -323,6 +323,7 @@ void TMainForm::Disconnect() {
     QThread::msleep(50);
     ClosePortBetweenReads();
     link_up_ = false;
+    if (BaudRateForm) BaudRateForm->ForgetRequest();
     if (MainMDIChild) MainMDIChild->ShowNothingCurrent();
     SetConnectedControls(false);
     StopReader();
@@ -349,6 +350,7 @@ void TMainForm::ToolButton1Click() {
     }
 
     link_up_ = true;
+    if (BaudRateForm) BaudRateForm->ForgetRequest();
     ToolButton1->setIcon(ImageList1Icon(25));
     ToolButton1ImageIndex = 25;
     SetHint(ToolButton1, "Connect");
@@ -359,7 +361,10 @@ void TMainForm::ToolButton1Click() {
     CMD_Clear_parse_gga_done();
     CMD_Clear_parse_gsa_done();
     CMD_Clear_parse_gsv_done();
-    if (MainMDIChild) MainMDIChild->ShowStartUpLook();
+    if (MainMDIChild) {
+        MainMDIChild->ShowStartUpLook();
+        MainMDIChild->ClearTtffResult();
+    }
     IgnoreEarlierVersionReports();
     ClearChStatus();
     if (MainMDIChild) {
@@ -416,21 +421,26 @@ void TMainForm::LoadFWClick() {
     if (FWUpdateForm) FWUpdateForm->exec();
 }
 
-void TMainForm::Cold_StartClick() {
+void TMainForm::BeginRestart() {
     VersionCaptionShown = 0;
     CustomerVersionQueried = 0;
+    // Cleared before the command goes out, so that this restart's report
+    // cannot be lost.
+    if (MainMDIChild) MainMDIChild->ClearTtffResult();
+}
+
+void TMainForm::Cold_StartClick() {
+    BeginRestart();
     CMD_ColdStart();
 }
 
 void TMainForm::Warm_StartClick() {
-    VersionCaptionShown = 0;
-    CustomerVersionQueried = 0;
+    BeginRestart();
     CMD_WarmStart();
 }
 
 void TMainForm::Hot_StartClick() {
-    VersionCaptionShown = 0;
-    CustomerVersionQueried = 0;
+    BeginRestart();
     CMD_HotStart();
 }
 
@@ -477,8 +487,8 @@ void TMainForm::Timer2Timer() {
     QThread::msleep(200);
     if (GetComPort_connected_Status() != 0) return;  // try again one interval later
 
-    // BaudRateText holds the rate the baud-rate dialog commanded; its box may
-    // have been edited since (a refused text stays in it).
+    // BaudRateText holds the rate the receiver acknowledged; the baud-rate
+    // dialog's box may have been edited since (a refused text stays in it).
     if (ComPortForm) SetComboText(ComPortForm->ComboBox2, BaudRateText);
     // A failed reopen keeps the controls as they are; it is no vanished port.
     link_up_ = OpenAtNewRate(PortName, BaudRateText).ok();

@@ -129,6 +129,8 @@ class TMainForm : public QMainWindow {
   private:
     void Disconnect();
     void IgnoreEarlierVersionReports();
+    // What every restart command does before it is sent.
+    void BeginRestart();
     void SetConnectedControls(bool connected);
     void FitOuterSize();
 

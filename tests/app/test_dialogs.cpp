@@ -99,7 +99,8 @@ class TestDialogs : public QObject {
         connectPty();
         SetComboText(BaudRateForm->ComBox1, typed);
         BaudRateForm->Button1Click();
-        QCOMPARE(BaudRateText, typed);
+        // The rate becomes the link's only when the receiver acknowledges it.
+        QCOMPARE(BaudRateText, QString("9600"));
         const std::string sent = pty->read_burst();
         const std::string body = "$PKVX09,2," + std::string(1, static_cast<char>('0' + code));
         QVERIFY2(sent.rfind(body + "*", 0) == 0, sent.c_str());
@@ -138,7 +139,8 @@ class TestDialogs : public QObject {
             QCOMPARE(watcher.lastTitle(), accepted ? QString() : QString("Warning"));
             QCOMPARE(watcher.lastText().contains("38400, 57600 or 115200"), !accepted);
         }
-        QCOMPARE(BaudRateText, accepted ? typed : rateBefore);
+        // The receiver's acknowledgement, not the OK, changes the link's rate.
+        QCOMPARE(BaudRateText, accepted && !receiverDialog ? typed : rateBefore);
         if (receiverDialog) {
             const std::string sent = pty->read_burst(accepted ? 1000 : 300);
             QVERIFY2(accepted ? sent.rfind("$PKVX09,2,7*", 0) == 0 : sent.empty(), sent.c_str());

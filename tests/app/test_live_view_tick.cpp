@@ -278,6 +278,47 @@ class TestLiveViewTick : public QObject {
         QCOMPARE(view->Edit8->text(), QString("0.0"));
     }
 
+    // The result field shows only the report of the test that is running: a
+    // new test, a restart from the menu or a new link clears it until the
+    // receiver reports again.
+    void ttffResultBelongsToItsTest_data() {
+        QTest::addColumn<QString>("step");
+        QTest::newRow("warm test after a cold one") << "warm test";
+        QTest::newRow("restart from the Command menu") << "menu";
+        QTest::newRow("disconnect mid-test, connect") << "reconnect";
+    }
+    void ttffResultBelongsToItsTest() {
+        QFETCH(QString, step);
+        PtyPeer peer;
+        PortName = peer.port();
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QCOMPARE(GetComPort_connected_Status(), 1);
+        view->RadioButton1->setChecked(true);
+        view->SpeedButton2Click();
+        Feed("PKVX119,40.0");
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("40.0"));
+
+        if (step == "warm test") {
+            view->RadioButton3->setChecked(true);
+            view->SpeedButton2Click();
+        } else if (step == "menu") {
+            MainForm->Hot_Start->trigger();
+        } else {
+            MainForm->ToolButton1Click();
+            MainForm->ToolButton1Click();
+            QCOMPARE(GetComPort_connected_Status(), 1);
+        }
+        Tick();
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString());
+        Feed("PKVX119,12.34");
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("12.3"));
+        view->RadioButton1->setChecked(true);
+    }
+
     void chartAndSkyRedrawWithFreshStatuses() {
         PtyPeer peer;
         QVERIFY(COM_Open(peer.slave_path().c_str(), "9600") != 0);

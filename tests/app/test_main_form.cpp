@@ -384,6 +384,58 @@ class TestMainForm : public QObject {
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
     }
 
+    // The link takes a new rate (status bar, BaudRateText, the next connect)
+    // only when the receiver acknowledges it; without an acknowledgement in
+    // time the user is told and the link stays. A late one is still followed:
+    // the receiver has then switched.
+    void rateTakenOnlyWhenAcknowledged_data() {
+        QTest::addColumn<QString>("ack");
+        QTest::addColumn<bool>("warned");
+        QTest::addColumn<QString>("rate");
+        QTest::newRow("acknowledged at once") << "at once" << false << "115200";
+        QTest::newRow("never acknowledged") << "never" << true << "9600";
+        QTest::newRow("acknowledged after the warning") << "late" << true << "115200";
+    }
+    void rateTakenOnlyWhenAcknowledged() {
+        QFETCH(QString, ack);
+        QFETCH(bool, warned);
+        QFETCH(QString, rate);
+        connectPty();
+        zorvik::apptest::ModalWatcher watcher;
+        SetComboText(BaudRateForm->ComBox1, "115200");
+        BaudRateForm->Button1Click();
+        QVERIFY(pty->read_burst().rfind("$PKVX09,2,8*", 0) == 0);
+        QTest::qWait(600);  // a tick or more without an answer claims nothing
+        QCOMPARE(BaudRateText, QString("9600"));
+        QVERIFY(MainForm->StatusPanel0->text().endsWith(" / 9600 bps"));
+
+        if (ack != "at once") {
+            QTRY_COMPARE_WITH_TIMEOUT(watcher.messageBoxes(), 1, 10000);
+            QCOMPARE(watcher.lastTitle(), QString("Warning"));
+            QVERIFY2(watcher.lastText().contains("115200") && watcher.lastText().contains("9600"),
+                     qPrintable(watcher.lastText()));
+            QCOMPARE(BaudRateText, QString("9600"));
+            QCOMPARE(pty->baud(), 9600L);
+            QCOMPARE(GetComPort_connected_Status(), 1);
+        }
+        if (ack != "never") pty->write(zorvik::apptest::Sentence("PKVX200,9,1"));
+        QTRY_VERIFY_WITH_TIMEOUT(BaudRateText == rate && GetComPort_connected_Status() == 1 &&
+                                     !MainForm->Timer2->isActive(),
+                                 10000);
+        QCOMPARE(pty->baud(), rate.toLong());
+        QCOMPARE(watcher.messageBoxes(), warned ? 1 : 0);
+        QTRY_VERIFY_WITH_TIMEOUT(MainForm->StatusPanel0->text().endsWith(" / " + rate + " bps"),
+                                 2000);
+
+        // The next connect opens at the link's rate.
+        MainForm->ToolButton1Click();
+        MainForm->ToolButton1Click();
+        QCOMPARE(pty->baud(), rate.toLong());
+        QCOMPARE(watcher.messageBoxes(), warned ? 1 : 0);
+        SetComboText(BaudRateForm->ComBox1, "9600");
+        SetComboText(ComPortForm->ComboBox2, "9600");
+    }
+
     // A line cut off when a link ends is no part of the next link's first
     // line: the next link starts with an empty line buffer.
     void newLinkStartsWithEmptyLine_data() {
@@ -446,6 +498,27 @@ class TestMainForm : public QObject {
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
         SetComboText(BaudRateForm->ComBox1, "9600");
         SetComboText(ComPortForm->ComboBox2, "9600");
+    }
+
+    // Against a simulator that ignores every command: the program warns and
+    // stays at 9600, where sentences keep arriving.
+    void baudRateChangeIgnored() {
+        ReceiverSim sim({"--baud", "9600", "--fault", "deaf"});
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        QVERIFY(GetComPort_connected_Status() != 0);
+        zorvik::apptest::ModalWatcher watcher;
+        SetComboText(BaudRateForm->ComBox1, "38400");
+        BaudRateForm->Button1Click();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.messageBoxes(), 1, 10000);
+        QCOMPARE(watcher.lastTitle(), QString("Warning"));
+        QCOMPARE(BaudRateText, QString("9600"));
+        QCOMPARE(ComPortForm->ComboBox2->currentText(), QString("9600"));
+        Terminal->Clear();
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->Memo1->toPlainText().count("$GPRMC,") >= 2, 10000);
+        QCOMPARE(GetComPort_connected_Status(), 1);
+        SetComboText(BaudRateForm->ComBox1, "9600");
     }
 
     // The restart commands and version queries reach the receiver, and its
