@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHash>
 #include <QIcon>
 #include <QLabel>
@@ -283,6 +284,23 @@ bool TMainForm::event(QEvent* e) {
         return true;
     }
     return QMainWindow::event(e);
+}
+
+void TMainForm::ShowLinkStatus(const QString& state) {
+    if (StatusPanel0 == nullptr) return;
+    const QString rate = " / " + BaudRateText + " bps";
+    const QString full = state + PortName + rate;
+    // A long port name is shortened from its start (its end names the
+    // device); the rate is always shown whole.
+    const QFontMetrics metrics(StatusPanel0->font());
+    const int room = StatusPanel0->contentsRect().width();
+    QString shown = full;
+    for (int port_room = room - metrics.horizontalAdvance(state + rate);
+         metrics.horizontalAdvance(shown) > room && port_room > 0; port_room -= 2) {
+        shown = state + metrics.elidedText(PortName, Qt::ElideLeft, port_room) + rate;
+    }
+    StatusPanel0->setText(shown);
+    StatusPanel0->setToolTip(full);
 }
 
 void TMainForm::SetConnectedControls(bool connected) {

@@ -485,7 +485,6 @@ void TMainMDIChild::ShowStartUpLook() {
 void TMainForm::Timer1Timer() {
     CheckPortLost();
     TMainMDIChild* view = MainMDIChild;
-    const QString link = PortName + " / " + BaudRateText + " bps";
     const QList<QAction*> live_items = {Cold_Start, Warm_Start, Hot_Start, SetNMEASentences1,
                                         LoadFW};
     auto set_live_items = [&](bool enabled) {
@@ -498,7 +497,7 @@ void TMainForm::Timer1Timer() {
     // whatever the record holds otherwise is not current.
     const bool connected = GetComPort_connected_Status() == 1;
     if (connected) {
-        if (StatusPanel0 != nullptr) StatusPanel0->setText("Connected : " + link);
+        ShowLinkStatus("Connected : ");
         set_live_items(true);
         GetParseNMEAInfo(&StateCopy);
         if (view != nullptr) view->NoteArrivals(StateCopy);
@@ -535,7 +534,7 @@ void TMainForm::Timer1Timer() {
             QTimer::singleShot(0, this, [text] { ShowMessage("Warning", text); });
         }
     } else {
-        if (StatusPanel0 != nullptr) StatusPanel0->setText("Not Connected : " + link);
+        ShowLinkStatus("Not Connected : ");
         if (view != nullptr) {
             view->setWindowTitle(Text(fmt::kPlainCaption));
             view->ShowNothingCurrent();

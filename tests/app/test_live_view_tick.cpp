@@ -4,12 +4,14 @@
 // against the receiver simulator.
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -126,6 +128,46 @@ class TestLiveViewTick : public QObject {
         BaudRateText.clear();
         Tick();
         QCOMPARE(MainForm->StatusPanel0->text(), QString("Not Connected :  /  bps"));
+    }
+
+    // Panel 0 shows the rate whole whatever the port's name, shortening the
+    // name; the full text is its tool tip.
+    void statusPanelShowsRateWhole_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("short name") << "COM1"
+                                    << "9600" << false;
+        QTest::newRow("by-id path")
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9XK2QZT-if00-port0"
+            << "115200" << false;
+        QTest::newRow("connected through a long link") << ""
+                                                       << "4800" << true;
+    }
+    void statusPanelShowsRateWhole() {
+        QFETCH(QString, port);
+        QFETCH(QString, rate);
+        QFETCH(bool, connected);
+        PtyPeer peer;
+        QTemporaryDir dir;
+        if (connected) {
+            port = dir.filePath("usb-Prolific_Technology_Inc._USB-Serial_Controller_D-if00-port0");
+            QVERIFY(QFile::link(peer.port(), port));
+            QVERIFY(COM_Open(port.toLocal8Bit().constData(), "4800") != 0);
+        }
+        PortName = port;
+        BaudRateText = rate;
+        Tick();
+        QLabel* panel = MainForm->StatusPanel0;
+        const QString state = connected ? "Connected : " : "Not Connected : ";
+        const QString full = state + port + " / " + rate + " bps";
+        const QString shown = panel->text();
+        QVERIFY2(shown.startsWith(state) && shown.endsWith(" / " + rate + " bps"),
+                 qPrintable(shown));
+        QVERIFY2(panel->fontMetrics().horizontalAdvance(shown) <= panel->contentsRect().width(),
+                 qPrintable(shown));
+        QCOMPARE(panel->toolTip(), full);
+        if (port == "COM1") QCOMPARE(shown, full);
     }
 
     void navigationFields() {

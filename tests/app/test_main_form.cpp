@@ -221,7 +221,9 @@ class TestMainForm : public QObject {
         MainForm->ToolButton1Click();
         QCOMPARE(watcher.messageBoxes(), 1);
         QCOMPARE(watcher.lastTitle(), QString("Error"));
-        QVERIFY(watcher.lastText().startsWith("Cannot open  port !"));
+        QCOMPARE(watcher.lastText(),
+                 QString("Cannot open  port !\nNo port is chosen: choose one with Mode, Setup "
+                         "COM Port."));
         QCOMPARE(GetComPort_connected_Status(), 0);
         QCOMPARE(MainForm->ToolButton1ImageIndex, 24);
         QCOMPARE(MainForm->ToolButton1->toolTip(), QString("Connect"));
