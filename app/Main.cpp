@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHash>
 #include <QIcon>
 #include <QLabel>
@@ -286,6 +287,23 @@ bool TMainForm::event(QEvent* e) {
     return QMainWindow::event(e);
 }
 
+void TMainForm::ShowLinkStatus(const QString& state) {
+    if (StatusPanel0 == nullptr) return;
+    const QString rate = " / " + BaudRateText + " bps";
+    const QString full = state + PortName + rate;
+    // A long port name is shortened from its start (its end names the
+    // device); the rate is always shown whole.
+    const QFontMetrics metrics(StatusPanel0->font());
+    const int room = StatusPanel0->contentsRect().width();
+    QString shown = full;
+    for (int port_room = room - metrics.horizontalAdvance(state + rate);
+         metrics.horizontalAdvance(shown) > room && port_room > 0; port_room -= 2) {
+        shown = state + metrics.elidedText(PortName, Qt::ElideLeft, port_room) + rate;
+    }
+    StatusPanel0->setText(shown);
+    StatusPanel0->setToolTip(full);
+}
+
 void TMainForm::SetConnectedControls(bool connected) {
     COM1->setEnabled(!connected);
     for (QAction* a :
@@ -327,6 +345,7 @@ void TMainForm::Disconnect() {
     QThread::msleep(50);
     ClosePortBetweenReads();
     link_up_ = false;
+    if (BaudRateForm) BaudRateForm->ForgetRequest();
     if (MainMDIChild) MainMDIChild->ShowNothingCurrent();
     SetConnectedControls(false);
     StopReader();
@@ -359,6 +378,7 @@ void TMainForm::ToolButton1Click() {
     }
 
     link_up_ = true;
+    if (BaudRateForm) BaudRateForm->ForgetRequest();
     ToolButton1->setIcon(ImageList1Icon(25));
     ToolButton1ImageIndex = 25;
     SetHint(ToolButton1, "Connect");
@@ -369,7 +389,10 @@ void TMainForm::ToolButton1Click() {
     CMD_Clear_parse_gga_done();
     CMD_Clear_parse_gsa_done();
     CMD_Clear_parse_gsv_done();
-    if (MainMDIChild) MainMDIChild->ShowStartUpLook();
+    if (MainMDIChild) {
+        MainMDIChild->ShowStartUpLook();
+        MainMDIChild->ClearTtffResult();
+    }
     IgnoreEarlierVersionReports();
     ClearChStatus();
     if (MainMDIChild) {
@@ -426,21 +449,26 @@ void TMainForm::LoadFWClick() {
     if (FWUpdateForm) FWUpdateForm->exec();
 }
 
-void TMainForm::Cold_StartClick() {
+void TMainForm::BeginRestart() {
     VersionCaptionShown = 0;
     CustomerVersionQueried = 0;
+    // Cleared before the command goes out, so that this restart's report
+    // cannot be lost.
+    if (MainMDIChild) MainMDIChild->ClearTtffResult();
+}
+
+void TMainForm::Cold_StartClick() {
+    BeginRestart();
     CMD_ColdStart();
 }
 
 void TMainForm::Warm_StartClick() {
-    VersionCaptionShown = 0;
-    CustomerVersionQueried = 0;
+    BeginRestart();
     CMD_WarmStart();
 }
 
 void TMainForm::Hot_StartClick() {
-    VersionCaptionShown = 0;
-    CustomerVersionQueried = 0;
+    BeginRestart();
     CMD_HotStart();
 }
 
@@ -490,8 +518,8 @@ void TMainForm::Timer2Timer() {
     QThread::msleep(200);
     if (GetComPort_connected_Status() != 0) return;  // try again one interval later
 
-    // BaudRateText holds the rate the baud-rate dialog commanded; its box may
-    // have been edited since (a refused text stays in it).
+    // BaudRateText holds the rate the receiver acknowledged; the baud-rate
+    // dialog's box may have been edited since (a refused text stays in it).
     if (ComPortForm) SetComboText(ComPortForm->ComboBox2, BaudRateText);
     // A failed reopen keeps the controls as they are; it is no vanished port.
     link_up_ = OpenAtNewRateBetweenReads(PortName, BaudRateText).ok();

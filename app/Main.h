@@ -101,6 +101,9 @@ class TMainForm : public QMainWindow {
     // Called by every tick: when the library has closed a port that vanished
     // under a connection, shows exactly what a disconnect shows.
     void CheckPortLost();
+    // Panel 0: state, PortName, " / ", BaudRateText and " bps", shortened in
+    // the port name to fit; the full text is its tool tip.
+    void ShowLinkStatus(const QString& state);
 
   public slots:
     void ToolButton1Click();
@@ -129,6 +132,8 @@ class TMainForm : public QMainWindow {
   private:
     void Disconnect();
     void IgnoreEarlierVersionReports();
+    // What every restart command does before it is sent.
+    void BeginRestart();
     void SetConnectedControls(bool connected);
     void FitOuterSize();
 

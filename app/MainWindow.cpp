@@ -20,6 +20,7 @@
 #include "DisplayFormats.h"
 #include "Fonts.h"
 #include "Main.h"
+#include "SetBaudRate.h"
 #include "SkyPlot.h"
 
 TMainMDIChild* MainMDIChild = nullptr;
@@ -406,6 +407,13 @@ void TMainMDIChild::ShowTtffResult() {
     StateCopy.parse_ttff_done = 0;
 }
 
+void TMainMDIChild::ClearTtffResult() {
+    // A report the library still holds answers an earlier test or link.
+    CMD_Clear_parse_ttff_done();
+    StateCopy.parse_ttff_done = 0;
+    Edit8->clear();
+}
+
 void TMainMDIChild::ShowNavigation() {
     const ParseNMEAInfo& s = StateCopy;
     if (s.parse_rmc_done != 1) return;
@@ -477,7 +485,6 @@ void TMainMDIChild::ShowStartUpLook() {
 void TMainForm::Timer1Timer() {
     CheckPortLost();
     TMainMDIChild* view = MainMDIChild;
-    const QString link = PortName + " / " + BaudRateText + " bps";
     const QList<QAction*> live_items = {Cold_Start, Warm_Start, Hot_Start, SetNMEASentences1,
                                         LoadFW};
     auto set_live_items = [&](bool enabled) {
@@ -490,7 +497,7 @@ void TMainForm::Timer1Timer() {
     // whatever the record holds otherwise is not current.
     const bool connected = GetComPort_connected_Status() == 1;
     if (connected) {
-        if (StatusPanel0 != nullptr) StatusPanel0->setText("Connected : " + link);
+        ShowLinkStatus("Connected : ");
         set_live_items(true);
         GetParseNMEAInfo(&StateCopy);
         if (view != nullptr) view->NoteArrivals(StateCopy);
@@ -512,15 +519,22 @@ void TMainForm::Timer1Timer() {
             CustomerCaptionShown = 1;
         }
         if (zorvik::link::RateSwitched(StateCopy)) {
-            // The receiver has switched its rate: close, and let Timer2 reopen
-            // at the new one. The rest of this tick still runs.
+            // The receiver has switched its rate, which only now becomes the
+            // link's: close, and let Timer2 reopen at it. The rest of this
+            // tick still runs.
+            if (BaudRateForm != nullptr)
+                BaudRateText = BaudRateForm->AcknowledgedRate(BaudRateText);
             zorvik::link::LeaveOldRate();
             if (Timer2 != nullptr) Timer2->start();
             if (Timer1 != nullptr) Timer1->stop();
             StopReader();
+        } else if (BaudRateForm != nullptr && BaudRateForm->AcknowledgementOverdue()) {
+            // Shown after the tick: a modal box inside it would run further ticks.
+            const QString text = RateNotTakenText(BaudRateForm->RequestedRate(), BaudRateText);
+            QTimer::singleShot(0, this, [text] { ShowMessage("Warning", text); });
         }
     } else {
-        if (StatusPanel0 != nullptr) StatusPanel0->setText("Not Connected : " + link);
+        ShowLinkStatus("Not Connected : ");
         if (view != nullptr) {
             view->setWindowTitle(Text(fmt::kPlainCaption));
             view->ShowNothingCurrent();

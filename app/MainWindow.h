@@ -132,6 +132,9 @@ class TMainMDIChild : public QWidget {
     // StateCopy. Navigation and fix mode are shown only in ticks that began
     // with the port open.
     void ShowTtffResult();
+    // A new test or link: the field stays empty until the receiver reports
+    // this test's time to first fix.
+    void ClearTtffResult();
     void ShowNavigation();
     void ShowFixMode();
     // Notes from a copy of the record which sentences have arrived on the

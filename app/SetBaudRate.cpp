@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
+#include <chrono>
 
 #include "BaudChange.h"
 #include "Fonts.h"
@@ -56,7 +58,44 @@ void TBaudRateForm::Button1Click() {
             QString::fromStdString(zorvik::link::RateFixedText(PortName.toStdString())));
         return;
     }
-    BaudRateText = ComBox1->currentText();
+    requested_rate_ = ComBox1->currentText();
+    awaiting_.start();
     zorvik::link::SendRateCommand(RateCode(index));
     accept();
+}
+
+bool TBaudRateForm::AcknowledgementOverdue() {
+    using std::chrono::milliseconds;
+    if (!awaiting_.isValid() ||
+        milliseconds(awaiting_.elapsed()) < zorvik::link::kRateAcknowledgementTime)
+        return false;
+    awaiting_.invalidate();
+    return true;
+}
+
+QString TBaudRateForm::AcknowledgedRate(const QString& current) {
+    const QString rate = requested_rate_.isEmpty() ? current : requested_rate_;
+    ForgetRequest();
+    return rate;
+}
+
+void TBaudRateForm::ForgetRequest() {
+    requested_rate_.clear();
+    awaiting_.invalidate();
+}
+
+void TBaudRateForm::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) SetComboText(ComBox1, BaudRateText);
+    QDialog::showEvent(event);
+}
+
+QString RateNotTakenText(const QString& requested_rate, const QString& link_rate) {
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(zorvik::link::kRateAcknowledgementTime);
+    return QString(
+               "The receiver did not take %1 bps: it did not acknowledge the change within "
+               "%2 s. The link stays at %3 bps.")
+        .arg(requested_rate)
+        .arg(seconds.count())
+        .arg(link_rate);
 }

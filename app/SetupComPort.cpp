@@ -86,6 +86,9 @@ TComPortForm::TComPortForm(QWidget* parent) : QDialog(parent, kFixedDialogFlags)
 
     // The scan runs once when the dialog is created.
     Button1Click();
+    // Until its first OK, a connect uses what the dialog shows.
+    PortName = ComboBox1->currentText();
+    BaudRateText = ComboBox2->currentText();
 }
 
 void TComPortForm::Button1Click() {

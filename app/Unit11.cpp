@@ -175,8 +175,9 @@ void UartThread::run() {
     int seen = g_max_reading.load();
     while (now_reading > seen && !g_max_reading.compare_exchange_weak(seen, now_reading)) {
     }
-    // The reader is not reset here: bytes an earlier reader took from the
-    // port but did not process are the next reader's.
+    // Every reader starts on a link just opened: a line cut off when the
+    // earlier link ended must not run into this link's first line.
+    g_reader.Reset();
     zorvik::link::ReadLoop loop;
     loop.stop = [this] { return isInterruptionRequested(); };
     loop.paused = [] { return download_running.load() != 0; };

@@ -2,6 +2,7 @@
 
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextDocument>
 
 TTerminal* Terminal = nullptr;
@@ -36,8 +37,22 @@ void TTerminal::Clear() {
 }
 
 void TTerminal::AppendLine(const char* text) {
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    // Only a memo on screen knows where its user left it; a minimised one
+    // keeps following if it followed when it went off screen.
+    if (Memo1->isVisible()) following_ = bar->value() >= bar->maximum();
     if (LineCount() >= kMaxLines) Memo1->clear();
     // The receiver speaks ASCII; other bytes are shown as Latin-1 rather than
     // being dropped as broken UTF-8.
     Memo1->appendPlainText(QString::fromLatin1(text));
+    if (following_) bar->setValue(bar->maximum());
+}
+
+void TTerminal::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Back on screen (restored): the lines that arrived meanwhile are below.
+    if (following_) {
+        QScrollBar* bar = Memo1->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
 }

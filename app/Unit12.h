@@ -24,6 +24,14 @@ class TTerminal : public QWidget {
     // Number of lines the memo holds.
     int LineCount() const;
     void Clear();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // The view shows the newest line, whatever the window's state, unless
+    // its user scrolled back.
+    bool following_ = true;
 };
 
 extern TTerminal* Terminal;

@@ -315,7 +315,10 @@ void RunBaud(const Session& session, const std::string& rate, Report& report) {
     const auto link = OpenReceiver(session);
     const Seconds timeout = SecondsOption(session.timeout);
     RequireWritten(zorvik::link::SendRateCommand(code), *link);
-    AwaitRecord(*link, timeout, timeout, "acknowledgement of the baud rate command",
+    // The program's bound: a receiver that has not answered by then did not take the rate.
+    const Seconds acknowledgement =
+        std::min(timeout, Seconds(zorvik::link::kRateAcknowledgementTime));
+    AwaitRecord(*link, timeout, acknowledgement, "acknowledgement of the baud rate command",
                 zorvik::link::RateSwitched);
     // The second step must be on the wire at the old rate before the port
     // changes rate; reading on meanwhile costs nothing.

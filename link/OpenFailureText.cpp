@@ -12,7 +12,8 @@ namespace {
 
 constexpr std::array<OpenFailureWords, 14> kWords{{
     {ZORVIK_OPEN_OK, "", ""},
-    {ZORVIK_OPEN_NO_NAME, "", "no port name given"},
+    {ZORVIK_OPEN_NO_NAME, "No port is chosen: choose one with Mode, Setup COM Port.",
+     "no port name given"},
     {ZORVIK_OPEN_ABSENT, "The device does not exist.", "no such device"},
     {ZORVIK_OPEN_NO_PERMISSION,
      "No permission to use the device: the user must be in the dialout group.",

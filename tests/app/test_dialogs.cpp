@@ -62,6 +62,33 @@ class TestDialogs : public QObject {
         QCOMPARE(BaudRateText, QString("9600"));
     }
 
+    // Before its first OK the dialog's values are the link's: the status
+    // bar names them and a connect opens them.
+    void comSetupShownValuesBeforeAnyOk() {
+        TComPortForm fresh(MainForm);
+        QCOMPARE(PortName, fresh.ComboBox1->currentText());
+        QCOMPARE(BaudRateText, fresh.ComboBox2->currentText());
+        MainForm->Timer1Timer();
+        QCOMPARE(MainForm->StatusPanel0->text(), QString("Not Connected : COM1 / 9600 bps"));
+    }
+
+    // The baud-rate dialog closed unsent by its close box opens again at the
+    // link's rate.
+    void baudDialogShowsLinkRate() {
+        connectPty();
+        QString shown;
+        ModalWatcher watcher([&](QWidget* w) {
+            if (auto* d = qobject_cast<TBaudRateForm*>(w)) {
+                shown = d->ComBox1->currentText();
+                SetComboText(d->ComBox1, "57600");
+            }
+        });
+        MainForm->SetBaudRate1->trigger();
+        MainForm->SetBaudRate1->trigger();
+        QCOMPARE(shown, QString("9600"));
+        QCOMPARE(pty->read_burst(300), std::string());
+    }
+
     void comSetupCancelStoresNothing() {
         ComPortForm->ComboBox1->setEditText("ttyUSB7");
         ModalWatcher watcher([](QWidget* w) {
@@ -99,7 +126,8 @@ class TestDialogs : public QObject {
         connectPty();
         SetComboText(BaudRateForm->ComBox1, typed);
         BaudRateForm->Button1Click();
-        QCOMPARE(BaudRateText, typed);
+        // The rate becomes the link's only when the receiver acknowledges it.
+        QCOMPARE(BaudRateText, QString("9600"));
         const std::string sent = pty->read_burst();
         const std::string body = "$PKVX09,2," + std::string(1, static_cast<char>('0' + code));
         QVERIFY2(sent.rfind(body + "*", 0) == 0, sent.c_str());
@@ -138,7 +166,8 @@ class TestDialogs : public QObject {
             QCOMPARE(watcher.lastTitle(), accepted ? QString() : QString("Warning"));
             QCOMPARE(watcher.lastText().contains("38400, 57600 or 115200"), !accepted);
         }
-        QCOMPARE(BaudRateText, accepted ? typed : rateBefore);
+        // The receiver's acknowledgement, not the OK, changes the link's rate.
+        QCOMPARE(BaudRateText, accepted && !receiverDialog ? typed : rateBefore);
         if (receiverDialog) {
             const std::string sent = pty->read_burst(accepted ? 1000 : 300);
             QVERIFY2(accepted ? sent.rfind("$PKVX09,2,7*", 0) == 0 : sent.empty(), sent.c_str());

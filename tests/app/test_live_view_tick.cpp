@@ -4,12 +4,14 @@
 // against the receiver simulator.
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -126,6 +128,25 @@ class TestLiveViewTick : public QObject {
         BaudRateText.clear();
         Tick();
         QCOMPARE(MainForm->StatusPanel0->text(), QString("Not Connected :  /  bps"));
+    }
+
+    // Panel 0 shortens a long port name, never the rate; the full text is
+    // its tool tip.
+    void statusPanelShowsRateWhole() {
+        PtyPeer peer;
+        QTemporaryDir dir;
+        PortName = dir.filePath("usb-Prolific_Technology_Inc._USB-Serial_Controller_D-if00-port0");
+        BaudRateText = "115200";
+        QVERIFY(QFile::link(peer.port(), PortName));
+        QVERIFY(COM_Open(PortName.toLocal8Bit().constData(), "115200") != 0);
+        Tick();
+        QLabel* panel = MainForm->StatusPanel0;
+        QVERIFY2(panel->text().startsWith("Connected : ") &&
+                     panel->text().endsWith("-port0 / 115200 bps") &&
+                     panel->fontMetrics().horizontalAdvance(panel->text()) <=
+                         panel->contentsRect().width(),
+                 qPrintable(panel->text()));
+        QCOMPARE(panel->toolTip(), "Connected : " + PortName + " / 115200 bps");
     }
 
     void navigationFields() {
@@ -276,6 +297,26 @@ class TestLiveViewTick : public QObject {
         QCOMPARE(view->Edit8->text(), QString("123.4"));
         Tick();
         QCOMPARE(view->Edit8->text(), QString("0.0"));
+    }
+
+    // A new link clears the result of a test on the earlier one until the
+    // receiver reports again (a new test: ttffTestAgainstTheSimulator).
+    void ttffResultClearedByNewLink() {
+        PtyPeer peer;
+        PortName = peer.port();
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        Feed("PKVX119,40.0");
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("40.0"));
+        MainForm->ToolButton1Click();
+        MainForm->ToolButton1Click();
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString());
+        Feed("PKVX119,12.34");
+        Tick();
+        QCOMPARE(view->Edit8->text(), QString("12.3"));
+        MainForm->ToolButton1Click();
     }
 
     void chartAndSkyRedrawWithFreshStatuses() {
@@ -431,12 +472,13 @@ class TestLiveViewTick : public QObject {
         const QString first = last_ttff();
         QTRY_COMPARE_WITH_TIMEOUT(view->Edit8->text(), first, 3000);
 
-        // A second test: the first result stays until the receiver reports anew.
+        // A second test: the first result is not this test's; the field stays
+        // empty until the receiver reports anew.
         view->RadioButton3->setChecked(true);
         QTest::mouseClick(view->SpeedButton2, Qt::LeftButton);
         QVERIFY(sim.wait_for_report("warm-start", 5000));
         QTest::qWait(1200);
-        if (sim.count_reports("\"ttff\"") < 2) QCOMPARE(view->Edit8->text(), first);
+        if (sim.count_reports("\"ttff\"") < 2) QCOMPARE(view->Edit8->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("\"ttff\"") >= 2, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(view->Edit8->text(), last_ttff(), 3000);
         MainForm->ToolButton1Click();

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -145,13 +146,44 @@ class TestMainForm : public QObject {
         sub->setGeometry(700, 0, 320, 627);
     }
 
+    // The terminal follows the newest line after a minimise and restore;
+    // only a user who scrolled back keeps his place.
+    void terminalFollowsNewestLine_data() {
+        QTest::addColumn<bool>("scrolledBack");
+        QTest::newRow("minimised, lines arrive, restored") << false;
+        QTest::newRow("scrolled back by the user") << true;
+    }
+    void terminalFollowsNewestLine() {
+        QFETCH(bool, scrolledBack);
+        auto* sub = qobject_cast<QMdiSubWindow*>(Terminal->parentWidget());
+        QScrollBar* bar = Terminal->Memo1->verticalScrollBar();
+        auto arrive = [](int n) {
+            for (int i = 0; i < n; ++i) Terminal->AppendLine("$GPGGA,1");
+            QCoreApplication::processEvents();
+        };
+        arrive(100);
+        if (scrolledBack) {
+            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+        } else {
+            sub->showMinimized();
+            arrive(60);
+            sub->showNormal();
+        }
+        const int kept = bar->value();
+        arrive(40);
+        QCOMPARE(bar->value(), scrolledBack ? kept : bar->maximum());
+        QVERIFY(bar->maximum() > 0);
+    }
+
     // The failed open is reported; nothing else changes.
     void connectWithoutSetupChangesNothing() {
         zorvik::apptest::ModalWatcher watcher;
         MainForm->ToolButton1Click();
         QCOMPARE(watcher.messageBoxes(), 1);
         QCOMPARE(watcher.lastTitle(), QString("Error"));
-        QVERIFY(watcher.lastText().startsWith("Cannot open  port !"));
+        QCOMPARE(watcher.lastText(),
+                 QString("Cannot open  port !\nNo port is chosen: choose one with Mode, Setup "
+                         "COM Port."));
         QCOMPARE(GetComPort_connected_Status(), 0);
         QCOMPARE(MainForm->ToolButton1ImageIndex, 24);
         QCOMPARE(MainForm->ToolButton1->toolTip(), QString("Connect"));
@@ -314,6 +346,31 @@ class TestMainForm : public QObject {
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
     }
 
+    // A line cut off when a link ends is no part of the next link's first
+    // line, after a reconnect or a reopen at a new rate.
+    void newLinkStartsWithEmptyLine_data() {
+        QTest::addColumn<bool>("rateChange");
+        QTest::newRow("disconnect and connect") << false;
+        QTest::newRow("reopen at a new rate") << true;
+    }
+    void newLinkStartsWithEmptyLine() {
+        QFETCH(bool, rateChange);
+        connectPty();
+        pty->write("$GPGGA,041028.000,4724.1812,N,008");
+        QTest::qWait(300);  // the reader has taken the half line
+        MainForm->ToolButton1Click();
+        QTRY_VERIFY_WITH_TIMEOUT(UartThread::LiveCount() == 0, 5000);
+        if (rateChange) {
+            MainForm->Timer2Timer();
+        } else {
+            MainForm->ToolButton1Click();
+        }
+        const std::string whole = zorvik::apptest::Sentence("GPRMC,041029.000,A");
+        pty->write("GSV,3,2,10,01,40,083,46*7A\r\n" + whole);
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->LineCount() > 0, 5000);
+        QCOMPARE(Terminal->Memo1->toPlainText().toStdString() + "\r\n", whole);
+    }
+
     // Against the simulator: from 9600 the program asks for 115200, the
     // receiver acknowledges, the program closes, reopens at 115200 through
     // Timer2, and sentences keep arriving.
@@ -327,6 +384,7 @@ class TestMainForm : public QObject {
 
         SetComboText(BaudRateForm->ComBox1, "115200");
         BaudRateForm->Button1Click();
+        QCOMPARE(BaudRateText, QString("9600"));  // nothing claimed before the answer
         QTRY_VERIFY_WITH_TIMEOUT(sim.count_reports("\"rate\":115200") > 0, 10000);
         // Timer2Timer shows the new rate in the COM setup dialog when it reopens.
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -342,6 +400,26 @@ class TestMainForm : public QObject {
         QVERIFY(UartThread::TakeMaxReadingCount() <= 1);
         SetComboText(BaudRateForm->ComBox1, "9600");
         SetComboText(ComPortForm->ComboBox2, "9600");
+    }
+
+    // Against a simulator that ignores every command: the program warns and
+    // stays at 9600, where sentences keep arriving, also after a new connect.
+    void baudRateChangeIgnored() {
+        ReceiverSim sim({"--baud", "9600", "--fault", "deaf"});
+        PortName = QString::fromStdString(sim.device());
+        BaudRateText = "9600";
+        MainForm->ToolButton1Click();
+        zorvik::apptest::ModalWatcher watcher;
+        SetComboText(BaudRateForm->ComBox1, "38400");
+        BaudRateForm->Button1Click();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.lastTitle(), QString("Warning"), 10000);
+        QCOMPARE(BaudRateText, QString("9600"));
+        MainForm->ToolButton1Click();
+        MainForm->ToolButton1Click();
+        Terminal->Clear();
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->Memo1->toPlainText().count("$GPRMC,") >= 2, 10000);
+        QCOMPARE(watcher.messageBoxes(), 1);
+        SetComboText(BaudRateForm->ComBox1, "9600");
     }
 
     // The restart commands and version queries reach the receiver, and its

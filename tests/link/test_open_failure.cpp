@@ -112,7 +112,8 @@ TEST(OpenFailure, EachReasonIsWordedForBothPrograms) {
         std::string program_reason;  // empty: the bare line
         std::string command_line_reason;
     } cases[] = {
-        {"", ZORVIK_OPEN_NO_NAME, "", "no port name given"},
+        {"", ZORVIK_OPEN_NO_NAME, "No port is chosen: choose one with Mode, Setup COM Port.",
+         "no port name given"},
         {"/dev/ttyUSB9", ZORVIK_OPEN_ABSENT, "The device does not exist.",
          "/dev/ttyUSB9: no such device"},
         {"/dev/ttyUSB9", ZORVIK_OPEN_NO_PERMISSION,

@@ -312,6 +312,17 @@ class BaudRate(unittest.TestCase):
                                      run.stderr)
                     self.assertEqual(zorvik(sim.device, "-b", new, "version").returncode, 0)
 
+    def test_receiver_that_ignores_the_command(self):
+        # Sentences arrive, the command is sent, but no acknowledgement comes:
+        # the rate is not claimed and the receiver stays where it was.
+        with Sim(SIM, *FAST, "--fault", "deaf") as sim:
+            run = zorvik(sim.device, "baud", "38400")
+            self.assertEqual((run.returncode, run.stdout), (1, ""))
+            self.assertIn("No acknowledgement of the baud rate command from the receiver on %s "
+                          "at 9600 bps" % sim.device, run.stderr)
+            self.assertEqual(zorvik(sim.device, "-b", "9600", "monitor", "--seconds", "2").returncode,
+                             0)
+
     def test_no_acknowledgement(self):
         with Sim(SIM, *FAST) as sim:
             # At a wrong rate nothing valid arrives, so the command is not sent.
