@@ -30,10 +30,12 @@ constexpr Seconds kTtffTime{120.0};
 constexpr Seconds kSecondStepTime{0.25};
 
 // A switched sentence shows its new state within this many epochs.
-constexpr int kSwitchEpochs = 3;
-// A sentence switched off counts as off once it stayed away this long: more
-// than an epoch, so that one whole epoch went by without it.
-constexpr Seconds kOffQuiet = 1.5 * kEpoch;
+constexpr int kSwitchEpochs = 4;
+// A sentence switched off counts as off once it stayed away for two whole
+// epochs in a row: one epoch without it is what a hit sentence or a cut
+// recording played back gives, and says nothing about the switch.
+constexpr int kOffEpochs = 2;
+constexpr Seconds kOffQuiet = (kOffEpochs + 0.5) * kEpoch;
 // Room for the command's way to the receiver and a loaded machine.
 constexpr Seconds kSwitchSlack{0.5};
 

@@ -125,8 +125,9 @@ void AddCommandCommands(CLI::App& app, Options& o, Action& action) {
     bd->callback([&o, &action] { action = [&o](Report& r) { RunBaud(o.session, o.rate, r); }; });
 
     auto* sen = AddCommand(app, "sentences",
-                           "Switch output sentences on or off; succeeds when each one appears "
-                           "(on) or stops (off) within three epochs",
+                           "Switch output sentences on or off; succeeds when, within four "
+                           "epochs, each one appears (on) or stays away for two epochs in a "
+                           "row (off)",
                            "zorvik -p COM7 sentences GSV=off GLL=on");
     sen->add_option("NAME=on|off", o.settings, "NAME is one of " + JoinedNames(SentenceNames()))
         ->required()

@@ -124,16 +124,40 @@ class Listening(unittest.TestCase):
                 commands = [r for r in sim.reports() if r.get("event") == "command"]
                 self.assertEqual(commands, [])
 
+    @staticmethod
+    def whole_epochs(lines):
+        """The epochs of a recording that it holds from their RMC to the next RMC."""
+        starts = [i for i, line in enumerate(lines) if line.startswith(b"$GPRMC")]
+        return [lines[a:b] for a, b in zip(starts, starts[1:])]
+
     def test_sentence_switch_that_does_not_take(self):
-        # A replay keeps sending what it recorded, whatever is switched.
-        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, *FAST) as live:
-            recording = os.path.join(tmp, "line.nmea")
-            self.assertEqual(zorvik("-p", live.device, "record", recording, "--seconds", "3").returncode, 0)
-            with Sim(SIM, "--replay", recording, "--loop") as sim:
-                run = zorvik("-p", sim.device, "sentences", "GSV=off", "GGA=on", timeout=20)
-                self.assertEqual(run.returncode, 1)
-                self.assertEqual(run.stderr.splitlines()[-1],
-                                 "zorvik: The receiver on %s did not switch GSV off within 3 epochs" % sim.device)
+        # A replay keeps sending what it recorded, whatever is switched. The
+        # recordings are cut to whole epochs here, so that where a run of the
+        # live receiver began and ended within its second does not matter.
+        cases = [
+            # why, epochs of the recording as played
+            ("whole epochs", lambda e: e[0] + e[1] + e[2]),
+            ("last epoch cut before its GSV", lambda e: e[0] + e[1] + [l for l in e[2] if b"GSV" not in l]),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            live_recording = os.path.join(tmp, "live.nmea")
+            with Sim(SIM, *FAST) as live:
+                run = zorvik("-p", live.device, "record", live_recording, "--seconds", "4.5")
+                self.assertEqual(run.returncode, 0, run.stderr)
+            with open(live_recording, "rb") as f:
+                epochs = self.whole_epochs(f.read().splitlines(keepends=True))
+            self.assertGreaterEqual(len(epochs), 3)
+            for why, played in cases:
+                with self.subTest(why=why):
+                    recording = os.path.join(tmp, "line.nmea")
+                    with open(recording, "wb") as f:
+                        f.writelines(played(epochs))
+                    with Sim(SIM, "--replay", recording, "--loop") as sim:
+                        run = zorvik("-p", sim.device, "sentences", "GSV=off", "GGA=on", timeout=20)
+                        self.assertEqual(run.returncode, 1, run.stdout)
+                        self.assertEqual(run.stderr.splitlines()[-1],
+                                         "zorvik: The receiver on %s did not switch GSV off within 4 epochs"
+                                         % sim.device)
 
 
 class AutoRate(unittest.TestCase):
