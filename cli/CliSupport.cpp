@@ -1,10 +1,12 @@
 #include "CliSupport.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -93,6 +95,18 @@ std::string ErrorLine(const Session& session, const std::string& message) {
 
 void Notice(const Session& session, const std::string& text) {
     std::cerr << ErrorLine(session, text) << std::endl;
+}
+
+void HoldStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open(2) takes the lowest free number, which is fd.
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held != fd) {
+            WriteToStderr("zorvik: cannot hold a closed standard descriptor on /dev/null\n");
+            std::_Exit(kExitFailure);
+        }
+    }
 }
 
 void RequireOutputWritten() {

@@ -88,6 +88,13 @@ std::string ErrorLine(const Session& session, const std::string& message);
 // A progress or warning line on standard error, in the same form.
 void Notice(const Session& session, const std::string& text);
 
+// Gives each of descriptors 0 to 2 that is closed at start a descriptor on
+// /dev/null, so that no port or file opened later takes its number (a port
+// opened as descriptor 1 would receive the output as commands). A closed
+// standard output or error stays unwritable: its stand-in is read-only, so a
+// result written there fails as on /dev/full.
+void HoldStandardDescriptors();
+
 // Throws Failure when standard output could not take what was written.
 void RequireOutputWritten();
 

@@ -266,6 +266,7 @@ int RunOnSeveralPorts(const CLI::App& app, Options& options, int argc, char** ar
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldStandardDescriptors();
     Options options;
     Session& session = options.session;
     Action action;

@@ -302,6 +302,47 @@ class JsonRecords(unittest.TestCase):
 
 
 class Output(unittest.TestCase):
+    def test_closed_standard_descriptors(self):
+        # A descriptor closed at start must not become the port: the recording
+        # would go into the receiver as commands.
+        cases = [
+            # arguments, descriptor closed, exit status, line on stderr
+            (["record", "-", "--seconds", "2"], 1, 1, "Cannot write the recording to standard output: "),
+            (["version"], 1, 1, "Cannot write the result to standard output: "),
+            (["version"], 0, 0, ""),
+        ]
+        with Sim(SIM, *FAST) as sim:
+            for args, closed, status, line in cases:
+                with self.subTest(args=args, closed=closed):
+                    before = len(sim.reports())
+                    run = subprocess.run([ZORVIK, "-p", sim.device, *args], capture_output=True, text=True,
+                                         timeout=30, preexec_fn=lambda fd=closed: os.close(fd))
+                    self.assertEqual(run.returncode, status, run.stderr)
+                    self.assertIn(line, run.stderr)
+                    commands = [r["text"] for r in sim.reports()[before:] if r.get("event") == "command"]
+                    self.assertEqual(commands, [] if args[0] == "record" else ["$PKVX14,8*04"])
+
+    def test_record_keeps_what_it_could_not_replace(self):
+        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, *FAST, "--fault", "silent") as sim:
+            kept = os.path.join(tmp, "kept.nmea")
+            with open(kept, "w") as f:
+                f.write("$GPRMC,earlier recording\n")
+            cases = [
+                # FILE, line on stderr
+                (kept, "No valid NMEA sentences"),
+                (os.path.join(tmp, "nodir", "x.nmea"), "Cannot write %s: No such file or directory"
+                 % os.path.join(tmp, "nodir", "x.nmea")),
+                (tmp, "Cannot write %s: Is a directory" % tmp),
+            ]
+            for path, line in cases:
+                with self.subTest(path=path):
+                    run = zorvik("-p", sim.device, *TIMEOUT, "record", path, "--seconds", "2")
+                    self.assertEqual(run.returncode, 1)
+                    self.assertIn(line, run.stderr)
+            with open(kept) as f:
+                self.assertEqual(f.read(), "$GPRMC,earlier recording\n")
+            self.assertEqual(sorted(os.listdir(tmp)), ["kept.nmea"])
+
     def test_result_that_cannot_be_written(self):
         with Sim(SIM, *FAST) as sim, open("/dev/full", "w") as full:
             run = subprocess.run([ZORVIK, "-p", sim.device, "version"], stdout=full, stderr=subprocess.PIPE,
