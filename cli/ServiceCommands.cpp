@@ -238,12 +238,20 @@ void RunAgps(const Session& session, const AgpsOptions& options, Report& report)
         if (!started && !Trimmed(text).empty()) std::cerr << Trimmed(text) << std::endl;
         started = true;
     };
+    // Nothing else reads the port meanwhile: the reply is read here.
+    hooks.await_version_reply = [&](int) {
+        return link->WaitFor(SecondsOption(session.timeout),
+                             [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; });
+    };
     const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
     if (outcome.result == service::UploadResult::Cancelled)
         throw Stopped("Upload cancelled; the receiver's input is back on NMEA");
     if (outcome.result != service::UploadResult::Ok) {
         const bool no_file_after_failed_download =
             outcome.result == service::UploadResult::NoFile && download_failed;
+        if (outcome.result == service::UploadResult::NoAnswer)
+            throw Failure(Trimmed(outcome.message) + ": the receiver on " + link->PortName() +
+                          " did not answer after the switch back to NMEA input");
         throw Failure(no_file_after_failed_download
                           ? Trimmed(outcome.message) + " (" + download + ")"
                           : Trimmed(outcome.message));
