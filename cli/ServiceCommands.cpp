@@ -47,38 +47,68 @@ std::string Sha256Hex(const std::string& path) {
 
 // The port at the rate the receiver talks NMEA at. A receiver left in its
 // boot loader sends no sentences and a new flash is how it recovers, so at a
-// given rate silence is only reported.
-std::unique_ptr<ReceiverLink> OpenForFlash(const Session& session) {
+// given rate silence is only reported; with -b auto, a receiver heard at no
+// rate is looked for in its boot loader, which waits at 115200 for the image.
+struct FlashLink {
+    std::unique_ptr<ReceiverLink> link;
+    bool in_boot_loader = false;
+};
+
+FlashLink OpenForFlash(const Session& session) {
+    if (session.baud == kAutoRate) {
+        try {
+            return {OpenReceiver(session), false};
+        } catch (const NoReceiverAtAnyRate&) {
+            Notice(session, "no valid NMEA sentences at any rate; looking for its boot loader at " +
+                                std::string(service::kLoaderBaudText) + " bps");
+            return {std::make_unique<ReceiverLink>(session.port, service::kLoaderBaudText), true};
+        }
+    }
     auto link = OpenAtRate(session);
-    if (session.baud != kAutoRate &&
-        !HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
+    if (!HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
         ThrowIfStopped("Flashing");
         Notice(session, "no valid NMEA sentences at " + session.baud +
                             " bps before the programming sentence; flashing anyway");
     }
-    return link;
+    return {std::move(link), false};
 }
 
 // The failure line of a run that did not complete: the transfer's own result
-// when a later step failed too.
-std::string FlashFailureText(const service::FlashResult& result, bool programming_sent) {
+// when a later step failed too; where the receiver was left.
+std::string FlashFailureText(const service::FlashResult& result, const FlashLink& flash,
+                             bool programming_sent) {
     std::string text = Trimmed(result.message);
     const std::string transfer = Trimmed(service::XmodemResultText(result.xmodem_result));
     if (result.xmodem_result != 0 && text != transfer) text = transfer + "; " + text;
     if (result.outcome == service::FlashOutcome::Cancelled)
         text = "Download cancelled (" + text + ")";
-    return programming_sent && !result.Uploaded() ? text + kInBootLoader : text;
+    if (result.Uploaded()) return text;
+    // A device that went away took the receiver with it: nothing waits in a loader.
+    if (GetComPort_connected_Status() == 0)
+        return text + "; lost " + flash.link->PortName() + " port: the device is gone";
+    if (flash.in_boot_loader && result.xmodem_result == 0)
+        return NoSentencesAtAnyRateText(flash.link->PortName()) +
+               ", and no boot loader asked for data at " + service::kLoaderBaudText + " bps (" +
+               text + "): is it connected and powered?";
+    return programming_sent ? text + kInBootLoader : text;
 }
 
 double TenthsOfSeconds(Seconds elapsed) {
     return std::round(elapsed.count() * 10.0) / 10.0;
 }
 
-// After a completed flash the receiver must answer at its NMEA rate.
-void ReadBackVersions(ReceiverLink& link, Seconds timeout, Report& report) {
-    link.Reopen(link.BaudText());
+// After a completed flash the receiver must answer at its NMEA rate; one
+// flashed from its boot loader is back at a rate to be found again.
+void ReadBackVersions(const Session& session, FlashLink& flash, Report& report) {
+    const Seconds timeout = SecondsOption(session.timeout);
     try {
-        const ReceiverVersions versions = AskVersions(link, timeout);
+        if (flash.in_boot_loader) {
+            flash.link.reset();
+            flash.link = OpenReceiver(session);
+        } else {
+            flash.link->Reopen(flash.link->BaudText());
+        }
+        const ReceiverVersions versions = AskVersions(*flash.link, timeout);
         report.Fields()["version"] = VersionsJson(versions);
         ReportVersions(versions, report);
     } catch (const Failure& e) {
@@ -159,10 +189,10 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["bytes"] = fs::file_size(options.file);
     fields["sha256"] = Sha256Hex(options.file);
 
-    const auto link = OpenForFlash(session);
+    FlashLink flash = OpenForFlash(session);
     TransferProgress progress(StderrIsTerminal());
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
-    bool programming_sent = false;
+    bool programming_sent = flash.in_boot_loader;
     service::FlashHooks hooks;
     hooks.status = [&](const std::string& text) {
         if (text == service::flash_text::kStarting) programming_sent = true;
@@ -174,8 +204,11 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
     hooks.pacing.cancel = interrupts.Flag();
-    const service::FlashRequest request{*kind, options.file, session.port, link->BaudText(),
-                                        options.wait_ms};
+    // From the boot loader the port goes back to the first rate -b auto tries.
+    const std::string nmea_baud =
+        flash.in_boot_loader ? std::string(kAutoRateOrder.front()) : flash.link->BaudText();
+    service::FlashRequest request{*kind, options.file, session.port, nmea_baud, options.wait_ms};
+    request.in_boot_loader = flash.in_boot_loader;
     const auto started = Clock::now();
     const service::FlashResult result = service::RunFlash(request, hooks);
     progress.Finish();
@@ -183,13 +216,13 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["result"] = Trimmed(result.message);
 
     if (!result.Uploaded() || result.outcome == service::FlashOutcome::Failed) {
-        const std::string text = FlashFailureText(result, programming_sent);
+        const std::string text = FlashFailureText(result, flash, programming_sent);
         if (result.outcome == service::FlashOutcome::Cancelled) throw Stopped(text);
         throw Failure(text);
     }
     report.Line(Trimmed(result.message));
     try {
-        if (!StopRequested()) ReadBackVersions(*link, SecondsOption(session.timeout), report);
+        if (!StopRequested()) ReadBackVersions(session, flash, report);
     } catch (const Stopped&) {  // the image is in: nothing is left to cancel
     }
     // A transfer cannot be stopped once it runs: a cancel during it came too late.

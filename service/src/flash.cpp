@@ -16,8 +16,6 @@ namespace zorvik::service {
 
 namespace {
 
-// The receiver's boot loader always talks at this rate.
-constexpr const char* kLoaderBaud = "115200";
 // The port settles this long between a close and the next open.
 constexpr int kReopenPauseMs = 500;
 // How often a transfer's progress is read.
@@ -117,17 +115,19 @@ class FlashRun {
         if (!opened) return Fail(flash_text::kCannotOpen);
         if (Stopped()) return Cancelled();
 
-        // Steps 5 and 6: the programming sentence twice, at the NMEA rate.
-        Status(flash_text::kStarting);
-        SendProgrammingCommand(request_.kind);
-        SendProgrammingCommand(request_.kind);
-        if (Stopped()) return Cancelled();
+        if (!request_.in_boot_loader) {
+            // Steps 5 and 6: the programming sentence twice, at the NMEA rate.
+            Status(flash_text::kStarting);
+            SendProgrammingCommand(request_.kind);
+            SendProgrammingCommand(request_.kind);
+            if (Stopped()) return Cancelled();
+        }
 
         // Step 7: the boot loader talks at 115200.
-        if (!Reopen(kLoaderBaud)) return stopped_ ? Cancelled() : Fail(flash_text::kCannotOpen);
+        if (!Reopen(kLoaderBaudText)) return stopped_ ? Cancelled() : Fail(flash_text::kCannotOpen);
 
         // Steps 8 and 9: the loader erases the area, then asks for data with NAK.
-        Status(flash_text::kErasing);
+        if (!request_.in_boot_loader) Status(flash_text::kErasing);
         if (!WaitForNak()) return stopped_ ? Cancelled() : Fail(flash_text::kNakTimeout);
 
         // Steps 10 and 11: the transfer; it runs to its own end once started.

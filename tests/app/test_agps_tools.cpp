@@ -107,12 +107,15 @@ QString UnreachableAddress() {
 }
 
 // A file of the kind's largest size with the layout the upload reads: the
-// first line, a time (a record header for LTE), one frame and padding.
+// first line, a time valid now (a record header for LTE), one frame and
+// padding. The files' scale runs 11 s ahead of the computer's Unix time.
 QByteArray FileAtLimit(AgpsKind kind) {
     const qint64 limit = kind == AgpsKind::BE ? kBEFileLimit : kLTEFileLimit;
+    const QByteArray now =
+        QByteArray::number(QDateTime::currentSecsSinceEpoch() + 11 - 600).rightJustified(10, '0');
     QByteArray d = kind == AgpsKind::BE
-                       ? QByteArray("BE\n0000000001\n")
-                       : "LTE\n0000000001,LE,VBI,120," + QByteArray::number(limit - 4 - 28);
+                       ? "BE\n" + now + "\n"
+                       : "LTE\n" + now + ",LE,VBI,120," + QByteArray::number(limit - 4 - 28);
     d += QByteArray("\x81\xff\x02\x00\x00\x00\x00\x00", 8);
     d.resize(limit, '\0');
     return d;

@@ -169,6 +169,23 @@ class AutoRate(unittest.TestCase):
                 self.assertTrue(records(run.stdout)[sim.device]["ok"])
                 self.assertIn("zorvik: %s: receiver found at %s bps\n" % (sim.device, rate), run.stderr)
 
+    def test_flash_recovers_a_receiver_left_in_its_boot_loader(self):
+        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, "--erase-seconds", "1") as sim:
+            image = os.path.join(tmp, "fsa.bin")
+            with open(image, "wb") as f:
+                f.write(os.urandom(8192))
+            # A NAK wait shorter than the erase leaves the receiver in its loader.
+            left = zorvik("-p", sim.device, "flash", "--kind", "fsa", image, "--wait-ms", "200")
+            self.assertEqual(left.returncode, 1)
+            self.assertIn("running the flash again recovers it", left.stderr)
+            run = zorvik("-p", sim.device, "-b", "auto", *TIMEOUT, "--json", "flash", "--kind", "fsa", image)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("looking for its boot loader at 115200 bps", run.stderr)
+            record = records(run.stdout)[sim.device]
+            self.assertEqual(record["version"], {"firmware": "1.5", "kernel": "2.3", "fsa": "1.08"})
+            with open(sim.image, "rb") as got, open(image, "rb") as sent:
+                self.assertEqual(got.read(), sent.read())
+
     def test_none_answers(self):
         with Sim(SIM, *FAST, "--fault", "silent") as sim:
             run = zorvik("-p", sim.device, "-b", "auto", *TIMEOUT, "--json", "monitor", timeout=30)
