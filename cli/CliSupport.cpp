@@ -57,6 +57,8 @@ void InstallStopSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool StopRequested() {
@@ -68,12 +70,22 @@ int StopSignal() {
 }
 
 int StopExitCode() {
-    return StopSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+    switch (StopSignal()) {
+        case SIGTERM:
+            return kExitTerminated;
+        case SIGHUP:
+            return kExitHungUp;
+    }
+    return kExitInterrupted;
 }
 
 void ThrowIfStopped(const std::string& what) {
     if (!StopRequested()) return;
-    throw Stopped(what + " cancelled (" + (StopSignal() == SIGTERM ? "SIGTERM" : "Ctrl-C") + ")");
+    const int signal = StopSignal();
+    const char* by = signal == SIGTERM  ? "SIGTERM"
+                     : signal == SIGHUP ? "SIGHUP: the terminal or session went away"
+                                        : "Ctrl-C";
+    throw Stopped(what + " cancelled (" + by + ")");
 }
 
 CancelOnInterrupt::CancelOnInterrupt(const char* warning) {

@@ -33,9 +33,9 @@ bool IsRmc(std::string_view text) {
     return text.substr(0, 6) == "$GPRMC";
 }
 
-// Ctrl-C is how monitor and record normally end; SIGTERM cancels them.
+// Ctrl-C is how monitor and record normally end; SIGTERM and SIGHUP cancel them.
 void ThrowIfTerminated(const std::string& what) {
-    if (StopSignal() == SIGTERM) ThrowIfStopped(what);
+    if (StopSignal() != SIGINT) ThrowIfStopped(what);
 }
 
 // Shows one epoch: a block refreshed in place on a terminal, else one line

@@ -185,7 +185,12 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     auto& fields = report.Fields();
     fields["kind"] = options.kind;
     fields["file"] = options.file;
-    if (auto problem = service::CheckFlashFile(*kind, options.file)) throw Failure(*problem);
+    if (auto problem = service::CheckFlashFile(*kind, options.file)) {
+        if (*problem == service::flash_text::kFileNotSelected)
+            throw Failure(*problem + " (" + options.file + ": " +
+                          service::UnselectedFileReason(options.file) + ")");
+        throw Failure(*problem);
+    }
     fields["bytes"] = fs::file_size(options.file);
     fields["sha256"] = Sha256Hex(options.file);
 
@@ -225,9 +230,14 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
         if (!StopRequested()) ReadBackVersions(session, flash, report);
     } catch (const Stopped&) {  // the image is in: nothing is left to cancel
     }
-    // A transfer cannot be stopped once it runs: a cancel during it came too late.
-    if (StopRequested())
-        Notice(session, "the cancel came too late: the image was transferred whole");
+    // A transfer cannot be stopped once it runs: a cancel during it came too
+    // late. The run stops there, so the record says that nothing was read back.
+    if (StopRequested()) {
+        if (!fields.contains("version")) fields["version"] = nullptr;
+        Notice(session,
+               "the cancel came too late: the image was transferred whole; its versions were "
+               "not read back");
+    }
 }
 
 std::string DownloadForAllPorts(const Session& session, const AgpsOptions& options) {

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -263,6 +265,19 @@ std::optional<std::string> CheckFlashFile(FlashKind kind, const std::string& pat
     const FlashKindRule& rule = RuleFor(kind);
     if (size < rule.min_size || size > rule.max_size) return rule.size_message;
     return std::nullopt;
+}
+
+std::string UnselectedFileReason(const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path.empty()) return "no file given";
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) return "no such file";
+    if (fs::is_directory(status)) return "a directory";
+    if (!fs::is_regular_file(status)) return "not a regular file";
+    errno = 0;
+    if (std::ifstream(path, std::ios::binary).is_open()) return "its size cannot be read";
+    return errno != 0 ? std::strerror(errno) : "it cannot be opened";
 }
 
 bool ParseWaitingTime(std::string_view text, int& out_ms) {

@@ -98,7 +98,20 @@ class Commands(unittest.TestCase):
             (["flash", "--kind", "firmware"], 2, r"FILE", None),
             (["-p", "COM9", "monitor"], 2, r"monitor takes one port", None),
             (["-b", "auto", "ports", "-p", "COM9"], 2, r"ports takes one port", None),
-            (["bogus"], 2, r"subcommand", None),
+            (["bogus"], 2, r"^zorvik: bogus is not a command; the commands are ports, monitor, record", None),
+            (["send", "PKVX14,8*FF"], 1, r"Please key in .* \(the checksum FF does not match the text, whose "
+                                          r"checksum is 04\)$", None),
+            (["sentences", "GSV=on", "gsv=off"], 2, r"GSV is given more than once", None),
+            (["single-channel", "00"], 2, r"00 is no satellite a receiver tracks: 01 to 32 \(GPS\), 33 to 64", None),
+            (["single-channel", "99"], 2, r"99 is no satellite", None),
+            (["--timeout", "nan", "version"], 2, r"nan is not a number of seconds above 0 and at most 3600\n", None),
+            (["--timeout", "1e10", "version"], 2, r"1e10 is not a number of seconds above 0 and at most 3600\n", None),
+            (["monitor", "--seconds", "inf"], 2, r"inf is not a number of seconds above 0 and at most 31622400\n",
+             None),
+            (["send", "PKVX14,8", "--wait", "-1"], 2, r"-1 is not a number of seconds from 0 to 3600\n", None),
+            (["flash", "--kind", "fsa", "/nonexistent.bin"], 1,
+             r"File is not selected!\(NG\) \(/nonexistent\.bin: no such file\)$", None),
+            (["flash", "--kind", "fsa", "/"], 1, r"File is not selected!\(NG\) \(/: a directory\)$", None),
         ]
         for args, status, pattern, sent in cases:
             with self.subTest(args=args):

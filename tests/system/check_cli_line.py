@@ -158,6 +158,11 @@ class Listening(unittest.TestCase):
                         self.assertEqual(run.stderr.splitlines()[-1],
                                          "zorvik: The receiver on %s did not switch GSV off within 4 epochs"
                                          % sim.device)
+                        if why == "whole epochs":
+                            run = zorvik("-p", sim.device, "single-channel", "06", timeout=20)
+                            self.assertEqual((run.returncode, run.stderr.splitlines()[-1]),
+                                             (1, "zorvik: The receiver on %s did not track SV 06 alone within 4 "
+                                                 "epochs" % sim.device))
 
 
 class AutoRate(unittest.TestCase):
@@ -202,7 +207,8 @@ class Signals(unittest.TestCase):
         # simulator arguments, the report that triggers SIGTERM, exit status, last line on stderr
         (["--fault", "no-nak"], lambda r: r.get("state") == "erasing", 143,
          r"Download cancelled \(Flash is being erased\.\.\.\); the receiver is in its boot loader at 115200 bps"),
-        ([], lambda r: r.get("event") == "block", 0, r"the cancel came too late: the image was transferred whole$"),
+        ([], lambda r: r.get("event") == "block", 0,
+         r"the cancel came too late: the image was transferred whole; its versions were not read back$"),
     ]
 
     def test_sigterm_during_a_flash(self):
@@ -221,6 +227,28 @@ class Signals(unittest.TestCase):
                     self.assertRegex(err.splitlines()[-1], last_line)
                     if status == 0:
                         self.assertTrue(out.startswith("File upload OK!(OK)\n"), out)
+
+    def test_monitor_ended_from_outside(self):
+        # A hang-up cancels; a reader that leaves the pipe is a failed write. Both say so.
+        cases = [
+            # how the run is ended, exit status, last line on stderr
+            (lambda proc: proc.send_signal(signal.SIGHUP), 129,
+             "Monitoring cancelled (SIGHUP: the terminal or session went away)"),
+            (lambda proc: proc.stdout.close(), 1, "Cannot write the result to standard output: Broken pipe"),
+        ]
+        with Sim(SIM, *FAST) as sim:
+            for end, status, last_line in cases:
+                with self.subTest(status=status):
+                    proc = subprocess.Popen([ZORVIK, "-p", sim.device, "monitor"], stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, text=True)
+                    self.assertTrue(proc.stdout.readline())
+                    end(proc)
+                    err = proc.stderr.read()
+                    self.assertEqual(proc.wait(timeout=10), status, err)
+                    self.assertEqual(err.splitlines()[-1], "zorvik: %s: %s" % (sim.device, last_line))
+                    if not proc.stdout.closed:
+                        proc.stdout.close()
+                    proc.stderr.close()
 
     def test_sigterm_reaches_every_port(self):
         stack, sims = started_sims([], [])

@@ -54,6 +54,9 @@ inline constexpr int kDefaultNakWaitMs = 5000;
 // missing or unreadable file or one that is not a regular file; the kind's
 // size message for a wrong size).
 std::optional<std::string> CheckFlashFile(FlashKind kind, const std::string& path);
+// Why CheckFlashFile took the file as not selected, in a few words ("no such
+// file", "a directory", "not a regular file", or the system's reason).
+std::string UnselectedFileReason(const std::string& path);
 
 // The "Waiting Time" text: decimal digits (surrounding blanks allowed) giving
 // 0 to 2^31-1 milliseconds. False for anything else.
