@@ -115,7 +115,8 @@ void AddListenCommands(CLI::App& app, Options& o, Action& action) {
 
     auto* rec = AddCommand(app, "record",
                            "Write every received sentence, line ends kept, into FILE (- for "
-                           "standard output) until Ctrl-C; prints the count",
+                           "standard output) until Ctrl-C; prints the count. An existing FILE is "
+                           "replaced only once something was recorded",
                            "zorvik -p COM7 record session.nmea --seconds 60");
     rec->add_option("FILE", o.record.file, "The recording ('-' for standard output)")->required();
     rec->add_option("--seconds", o.record.seconds, "Stop after S seconds")
@@ -197,7 +198,8 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
         app, "flash",
         "Write a firmware, flash kernel, FSA or whole-flash image into the receiver "
         "(XMODEM-1K at 115200 bps) and read its versions back; Ctrl-C twice or SIGTERM cancels "
-        "before the transfer",
+        "before the transfer. With -b auto, a receiver heard at no rate is looked for in its "
+        "boot loader at 115200 bps",
         "zorvik -p COM7 -p COM8 -b auto --json flash --kind firmware fw.bin");
     fl->add_option("--kind", o.flash.kind, JoinedNames(FlashKindNames()))
         ->required()
@@ -211,8 +213,9 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
     auto* ag = AddCommand(
         app, "agps",
         "Download broadcast (be) or long-term (lte) ephemeris from the A-GPS server into "
-        "BE.bin or LTE.bin (through FILE.part) and upload it to the receiver; with several "
-        "ports, downloaded once",
+        "BE.bin or LTE.bin (through FILE.part; an answer not valid now keeps the file) and "
+        "upload it to the receiver, which must answer after the upload; with several ports, "
+        "downloaded once",
         "zorvik -p COM7 agps be --allow-old");
     ag->add_option("KIND", o.agps.kind, "be or lte")
         ->required()
