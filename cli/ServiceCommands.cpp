@@ -28,6 +28,10 @@ constexpr const char* kInBootLoader =
     "; the receiver is in its boot loader at 115200 bps until the loader's time-out (about a "
     "minute): running the flash again recovers it";
 
+// The same advice for a port that went away after the programming sentence.
+constexpr const char* kIfBackAgain =
+    " (once it is back, running the flash again recovers a receiver left in its boot loader)";
+
 std::string Sha256Hex(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("Cannot read " + path);
@@ -83,9 +87,11 @@ std::string FlashFailureText(const service::FlashResult& result, const FlashLink
     if (result.outcome == service::FlashOutcome::Cancelled)
         text = "Download cancelled (" + text + ")";
     if (result.Uploaded()) return text;
-    // A device that went away took the receiver with it: nothing waits in a loader.
+    // Whether a receiver behind a port that went away waits in its loader is
+    // not known here: only what happened is said.
     if (GetComPort_connected_Status() == 0)
-        return text + "; lost " + flash.link->PortName() + " port: the device is gone";
+        return text + "; lost " + flash.link->PortName() + " port: the device is gone" +
+               (programming_sent ? kIfBackAgain : "");
     if (flash.in_boot_loader && result.xmodem_result == 0)
         return NoSentencesAtAnyRateText(flash.link->PortName()) +
                ", and no boot loader asked for data at " + service::kLoaderBaudText + " bps (" +

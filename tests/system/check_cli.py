@@ -370,7 +370,8 @@ class Flash(unittest.TestCase):
             run = zorvik(sim.device, "flash", "--kind", "fsa", self.image, "--wait-ms", "4000")
             self.assertEqual(run.returncode, 1)
             self.assertEqual(run.stderr.splitlines()[-1], "zorvik: Waiting NAK Timeout...; lost %s port: the device "
-                             "is gone" % sim.device)
+                             "is gone (once it is back, running the flash again recovers a receiver left in its "
+                             "boot loader)" % sim.device)
 
     def test_first_ctrl_c_warns_second_cancels(self):
         with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
