@@ -82,12 +82,17 @@ std::string CannotWriteText(const std::string& what, int error) {
 // recorded; a device or a pipe is written as it is.
 class RecordingFile {
   public:
-    explicit RecordingFile(std::string path) : path_(std::move(path)) {
+    explicit RecordingFile(std::string path) : path_(std::move(path)), target_(path_) {
         std::error_code ec;
         const auto status = fs::status(path_, ec);
         if (fs::is_directory(status)) throw Failure(CannotWriteText(path_, EISDIR));
         const bool replaced = !fs::exists(status) || fs::is_regular_file(status);
-        written_ = replaced ? path_ + ".part" : path_;
+        // A link to the recording stays a link: its target is replaced.
+        if (replaced && fs::is_symlink(fs::symlink_status(path_, ec))) {
+            const fs::path target = fs::canonical(path_, ec);
+            if (!ec) target_ = target.string();
+        }
+        written_ = replaced ? target_ + ".part" : path_;
         if (replaced) fs::remove(written_, ec);  // left over from a run that was killed
         errno = 0;
         out_.open(written_, std::ios::binary | std::ios::trunc);
@@ -97,7 +102,7 @@ class RecordingFile {
     RecordingFile& operator=(const RecordingFile&) = delete;
     ~RecordingFile() {
         std::error_code ec;
-        if (written_ != path_ && !closed_) fs::remove(written_, ec);
+        if (written_ != target_ && !closed_) fs::remove(written_, ec);
     }
 
     std::ostream& Stream() { return out_; }
@@ -109,12 +114,12 @@ class RecordingFile {
         closed_ = true;
         out_.close();
         std::error_code ec;
-        if (written_ == path_) return;
+        if (written_ == path_ || written_ == target_) return;
         if (!keep) {
             fs::remove(written_, ec);
             return;
         }
-        fs::rename(written_, path_, ec);
+        fs::rename(written_, target_, ec);
         if (!ec) return;
         const int error = ec.value();
         fs::remove(written_, ec);
@@ -123,6 +128,7 @@ class RecordingFile {
 
   private:
     std::string path_;
+    std::string target_;  // path_, or where the link path_ leads
     std::string written_;
     std::ofstream out_;
     bool closed_ = false;
