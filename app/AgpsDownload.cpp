@@ -1,8 +1,10 @@
 #include "AgpsDownload.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
@@ -112,7 +114,8 @@ void TEphemerisUploadDialog::RunFromToolButton() {
     // An answer that arrived but was refused is shown, since the server
     // claimed success: Start then uploads the older file, if any.
     const AgpsDownloadOutcome downloaded = DownloadAgpsFile(kind_);
-    if (downloaded.result == AgpsResult::NotEphemeris)
+    if (downloaded.result == AgpsResult::NotEphemeris ||
+        downloaded.result == AgpsResult::NotValidNow)
         Label1->setText(QString::fromStdString(downloaded.message));
     exec();
     Label1->setText("  ");
@@ -125,6 +128,22 @@ void TEphemerisUploadDialog::Button1Click() {
     hooks.status = [this](const std::string& text) {
         Label1->setText(QString::fromStdString(text));
         Label1->repaint();
+    };
+    // The reader hands each line to this thread before it parses it: the
+    // receiver's reply after the switch back arrives only while events run
+    // (user input waits, so no second Start comes in).
+    hooks.await_version_reply = [this](int timeout_ms) {
+        QElapsedTimer clock;
+        clock.start();
+        bool answered = false;
+        while (!answered && clock.elapsed() < timeout_ms) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+            ParseNMEAInfo info{};
+            GetParseNMEAInfo(&info);
+            answered = info.parse_fw_ver_done == 1;
+            if (!answered) QThread::msleep(5);
+        }
+        return answered;
     };
     svc::UploadEphemeris(ServiceKind(kind_), svc::AgpsLocalFileName(ServiceKind(kind_)), hooks);
 }

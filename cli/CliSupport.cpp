@@ -1,10 +1,12 @@
 #include "CliSupport.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -57,6 +59,8 @@ void InstallStopSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool StopRequested() {
@@ -68,12 +72,22 @@ int StopSignal() {
 }
 
 int StopExitCode() {
-    return StopSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+    switch (StopSignal()) {
+        case SIGTERM:
+            return kExitTerminated;
+        case SIGHUP:
+            return kExitHungUp;
+    }
+    return kExitInterrupted;
 }
 
 void ThrowIfStopped(const std::string& what) {
     if (!StopRequested()) return;
-    throw Stopped(what + " cancelled (" + (StopSignal() == SIGTERM ? "SIGTERM" : "Ctrl-C") + ")");
+    const int signal = StopSignal();
+    const char* by = signal == SIGTERM  ? "SIGTERM"
+                     : signal == SIGHUP ? "SIGHUP: the terminal or session went away"
+                                        : "Ctrl-C";
+    throw Stopped(what + " cancelled (" + by + ")");
 }
 
 CancelOnInterrupt::CancelOnInterrupt(const char* warning) {
@@ -95,6 +109,18 @@ std::string ErrorLine(const Session& session, const std::string& message) {
 
 void Notice(const Session& session, const std::string& text) {
     std::cerr << ErrorLine(session, text) << std::endl;
+}
+
+void HoldStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open(2) takes the lowest free number, which is fd.
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held != fd) {
+            WriteToStderr("zorvik: cannot hold a closed standard descriptor on /dev/null\n");
+            std::_Exit(kExitFailure);
+        }
+    }
 }
 
 void RequireOutputWritten() {

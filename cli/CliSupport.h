@@ -17,6 +17,7 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInterrupted = 130;  // SIGINT
 inline constexpr int kExitTerminated = 143;   // SIGTERM
+inline constexpr int kExitHungUp = 129;       // SIGHUP: the terminal or session went away
 
 // Without --timeout, the longest any step waits for the receiver to speak or answer.
 inline constexpr double kDefaultTimeoutSeconds = 5.0;
@@ -48,19 +49,20 @@ class Stopped : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// SIGINT and SIGTERM ask the run to stop rather than ending the process, so
-// that every command can leave the receiver and the port in order. SIGTERM
-// and Ctrl-C stop at the next safe step; within a CancelOnInterrupt that has
-// a warning, the first Ctrl-C only writes the warning.
+// SIGINT, SIGTERM and SIGHUP ask the run to stop rather than ending the
+// process, so that every command can leave the receiver and the port in
+// order. They stop at the next safe step; within a CancelOnInterrupt that has
+// a warning, the first Ctrl-C only writes the warning. SIGPIPE is ignored: a
+// reader that went away shows as a failed write, which is said.
 void InstallStopSignals();
 // True once a stop was asked for (the reading loops end on it).
 bool StopRequested();
 inline bool Interrupted() {
     return StopRequested();
 }
-// The signal that asked to stop (SIGINT or SIGTERM), 0 when none did.
+// The signal that asked to stop (SIGINT, SIGTERM or SIGHUP), 0 when none did.
 int StopSignal();
-// 130 after SIGINT, 143 after SIGTERM.
+// 130 after SIGINT, 143 after SIGTERM, 129 after SIGHUP.
 int StopExitCode();
 // Throws Stopped saying what was cut short, once a stop was asked for.
 void ThrowIfStopped(const std::string& what);
@@ -87,6 +89,13 @@ class CancelOnInterrupt {
 std::string ErrorLine(const Session& session, const std::string& message);
 // A progress or warning line on standard error, in the same form.
 void Notice(const Session& session, const std::string& text);
+
+// Gives each of descriptors 0 to 2 that is closed at start a descriptor on
+// /dev/null, so that no port or file opened later takes its number (a port
+// opened as descriptor 1 would receive the output as commands). A closed
+// standard output or error stays unwritable: its stand-in is read-only, so a
+// result written there fails as on /dev/full.
+void HoldStandardDescriptors();
 
 // Throws Failure when standard output could not take what was written.
 void RequireOutputWritten();

@@ -80,6 +80,12 @@ ReceiverVersions AskVersions(ReceiverLink& link, Seconds timeout);
 void ReportVersions(const ReceiverVersions& versions, Report& report);
 nlohmann::ordered_json VersionsJson(const ReceiverVersions& versions);
 
+// Empty unless satellite is a two-digit number no receiver takes (then why).
+std::string CheckSatellite(const std::string& satellite);
+
+// The first sentence name that two settings give (any case), else empty.
+std::string SentenceGivenTwice(const std::vector<std::string>& settings);
+
 // Empty when the setting is one RunSentences takes, else why not.
 std::string CheckSentenceSetting(const std::string& setting);
 

@@ -1,8 +1,12 @@
 // ports, monitor and record: commands that only listen.
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "Commands.h"
 #include "EpochReport.h"
@@ -14,6 +18,8 @@
 namespace cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Without --seconds a command runs until Ctrl-C.
 constexpr Seconds kUntilInterrupted = std::chrono::hours(24 * 365);
@@ -27,9 +33,9 @@ bool IsRmc(std::string_view text) {
     return text.substr(0, 6) == "$GPRMC";
 }
 
-// Ctrl-C is how monitor and record normally end; SIGTERM cancels them.
+// Ctrl-C is how monitor and record normally end; SIGTERM and SIGHUP cancel them.
 void ThrowIfTerminated(const std::string& what) {
-    if (StopSignal() == SIGTERM) ThrowIfStopped(what);
+    if (StopSignal() != SIGINT) ThrowIfStopped(what);
 }
 
 // Shows one epoch: a block refreshed in place on a terminal, else one line
@@ -64,6 +70,68 @@ class EpochPrinter {
     bool in_place_;
     int lines_shown_ = 0;
     long printed_ = 0;
+};
+
+// "Cannot write WHAT: why".
+std::string CannotWriteText(const std::string& what, int error) {
+    return "Cannot write " + what + (error != 0 ? std::string(": ") + std::strerror(error) : "");
+}
+
+// The file a recording goes to. A regular file (or a new one) is written as
+// FILE.part beside it, which takes its place only once something was
+// recorded; a device or a pipe is written as it is.
+class RecordingFile {
+  public:
+    explicit RecordingFile(std::string path) : path_(std::move(path)), target_(path_) {
+        std::error_code ec;
+        const auto status = fs::status(path_, ec);
+        if (fs::is_directory(status)) throw Failure(CannotWriteText(path_, EISDIR));
+        const bool replaced = !fs::exists(status) || fs::is_regular_file(status);
+        // A link to the recording stays a link: its target is replaced.
+        if (replaced && fs::is_symlink(fs::symlink_status(path_, ec))) {
+            const fs::path target = fs::canonical(path_, ec);
+            if (!ec) target_ = target.string();
+        }
+        written_ = replaced ? target_ + ".part" : path_;
+        if (replaced) fs::remove(written_, ec);  // left over from a run that was killed
+        errno = 0;
+        out_.open(written_, std::ios::binary | std::ios::trunc);
+        if (!out_) throw Failure(CannotWriteText(path_, errno));
+    }
+    RecordingFile(const RecordingFile&) = delete;
+    RecordingFile& operator=(const RecordingFile&) = delete;
+    ~RecordingFile() {
+        std::error_code ec;
+        if (written_ != target_ && !closed_) fs::remove(written_, ec);
+    }
+
+    std::ostream& Stream() { return out_; }
+
+    // Puts the recording in place when `keep`, else drops it. Throws Failure
+    // when the recording cannot take the file's place.
+    void Close(bool keep) {
+        if (closed_) return;
+        closed_ = true;
+        out_.close();
+        std::error_code ec;
+        if (written_ == path_ || written_ == target_) return;
+        if (!keep) {
+            fs::remove(written_, ec);
+            return;
+        }
+        fs::rename(written_, target_, ec);
+        if (!ec) return;
+        const int error = ec.value();
+        fs::remove(written_, ec);
+        throw Failure(CannotWriteText(path_, error));
+    }
+
+  private:
+    std::string path_;
+    std::string target_;  // path_, or where the link path_ leads
+    std::string written_;
+    std::ofstream out_;
+    bool closed_ = false;
 };
 
 }  // namespace
@@ -134,28 +202,37 @@ void RunMonitor(const Session& session, const MonitorOptions& options, Report& r
 
 void RunRecord(const Session& session, const RecordOptions& options, Report& report) {
     const bool to_stdout = options.file == "-";
-    std::ofstream file;
-    if (!to_stdout) {
-        file.open(options.file, std::ios::binary | std::ios::trunc);
-        if (!file) throw Failure("Cannot write " + options.file);
-    }
-    std::ostream& out = to_stdout ? std::cout : file;
+    std::optional<RecordingFile> file;
+    if (!to_stdout) file.emplace(options.file);
+    std::ostream& out = to_stdout ? std::cout : file->Stream();
+    const std::string where = to_stdout ? "the recording to standard output" : options.file;
     // The count goes where it cannot mix with the recording.
     if (to_stdout) report.ResultsToStderr();
     report.Fields()["file"] = options.file;
     report.Fields()["sentences"] = 0;
-    const auto link = OpenAtRate(session);
 
     long count = 0;
-    SilenceWatch watch(*link, SecondsOption(session.timeout));
-    PumpWatched(*link, watch, RunTime(options.seconds), [&](const Sentence& s) {
-        out.write(s.raw.data(), static_cast<std::streamsize>(s.raw.size()));
-        if (!out.flush()) throw Failure("Cannot write " + options.file);
-        report.Fields()["sentences"] = ++count;
-        return Next::Continue;
-    });
-    ThrowIfTerminated("Recording");
-    if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
+    // What was recorded is kept however the run ends; a run that recorded
+    // nothing leaves an existing file as it was.
+    const auto keep = [&] {
+        if (file) file->Close(count > 0);
+    };
+    try {
+        const auto link = OpenAtRate(session);
+        SilenceWatch watch(*link, SecondsOption(session.timeout));
+        PumpWatched(*link, watch, RunTime(options.seconds), [&](const Sentence& s) {
+            out.write(s.raw.data(), static_cast<std::streamsize>(s.raw.size()));
+            if (!out.flush()) throw Failure(CannotWriteText(where, errno));
+            report.Fields()["sentences"] = ++count;
+            return Next::Continue;
+        });
+        ThrowIfTerminated("Recording");
+        if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
+    } catch (...) {
+        keep();
+        throw;
+    }
+    keep();
     report.Line(std::to_string(count) + " sentences recorded");
 }
 

@@ -62,6 +62,11 @@ bool HearsValidSentence(ReceiverLink& link, Seconds wait) {
         wait, [](const Sentence& s) { return IsValidSentence(s) ? Next::Stop : Next::Continue; });
 }
 
+std::string NoSentencesAtAnyRateText(const std::string& port) {
+    return "No valid NMEA sentences from the receiver on " + port + " at any rate of " +
+           AutoRateList() + " bps";
+}
+
 std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session) {
     const Seconds timeout = SecondsOption(session.timeout);
     // A raw network port's rate is the device server's: there is none to search.
@@ -80,9 +85,8 @@ std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session) {
         }
         ThrowIfStopped("Looking for the receiver's rate");
     }
-    throw Failure("No valid NMEA sentences from the receiver on " + session.port +
-                  " at any rate of " + AutoRateList() +
-                  " bps: is it connected and powered, or in its boot loader?");
+    throw NoReceiverAtAnyRate(NoSentencesAtAnyRateText(session.port) +
+                              ": is it connected and powered, or in its boot loader?");
 }
 
 std::unique_ptr<ReceiverLink> OpenAtRate(const Session& session) {

@@ -39,9 +39,19 @@ Seconds ListenWindow(const std::string& baud, Seconds timeout);
 // arrived before the call does not count.
 bool HearsValidSentence(ReceiverLink& link, Seconds wait);
 
+// "No valid NMEA sentences from the receiver on PORT at any rate of ... bps".
+std::string NoSentencesAtAnyRateText(const std::string& port);
+
+// -b auto heard no valid sentence at any rate (the port itself opened).
+class NoReceiverAtAnyRate : public Failure {
+  public:
+    using Failure::Failure;
+};
+
 // The port opened at the session's rate, once valid sentences arrive there
 // within the timeout; with -b auto, at the first rate of kAutoRateOrder at
-// which they do (said on standard error). Throws Failure otherwise.
+// which they do (said on standard error). Throws Failure otherwise
+// (NoReceiverAtAnyRate when -b auto found none).
 std::unique_ptr<ReceiverLink> OpenReceiver(const Session& session);
 
 // The port at the session's rate without waiting for sentences; with -b auto

@@ -33,10 +33,12 @@ constexpr Seconds kTtffTime{120.0};
 constexpr Seconds kSecondStepTime{0.25};
 
 // A switched sentence shows its new state within this many epochs.
-constexpr int kSwitchEpochs = 3;
-// A sentence switched off counts as off once it stayed away this long: more
-// than an epoch, so that one whole epoch went by without it.
-constexpr Seconds kOffQuiet = 1.5 * kEpoch;
+constexpr int kSwitchEpochs = 4;
+// A sentence switched off counts as off once it stayed away for two whole
+// epochs in a row: one epoch without it is what a hit sentence or a cut
+// recording played back gives, and says nothing about the switch.
+constexpr int kOffEpochs = 2;
+constexpr Seconds kOffQuiet = (kOffEpochs + 0.5) * kEpoch;
 // Room for the command's way to the receiver and a loaded machine.
 constexpr Seconds kSwitchSlack{0.5};
 
@@ -72,13 +74,29 @@ void AwaitRecord(ReceiverLink& link, Seconds timeout, Seconds wait, const std::s
     if (!answered) throw Failure(NoReplyText(link, what));
 }
 
-// A pasted sentence brings its own checksum digits; the library appends them.
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A pasted sentence brings its own checksum digits; the library appends
+// them. Digits that do not match the text say that it is not the sentence
+// the user meant: it is refused rather than sent with other digits.
 std::string WithoutChecksum(std::string text) {
     const auto star = text.rfind('*');
-    if (star != std::string::npos && star + 3 == text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[star + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[star + 2])))
-        text.resize(star + 1);
+    if (star == std::string::npos || star + 3 != text.size() ||
+        !std::isxdigit(static_cast<unsigned char>(text[star + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[star + 2])))
+        return text;
+    std::string digits = Upper(text.substr(star + 1));
+    text.resize(star + 1);
+    std::string body = text;
+    if (body.front() != '$') body.insert(body.begin(), '$');
+    CheckSum(body.c_str());
+    const std::string expected = StateRecord().checksum_text;
+    if (digits != expected)
+        throw Failure(std::string(kCommandLineWarning) + " (the checksum " + digits +
+                      " does not match the text, whose checksum is " + expected + ")");
     return text;
 }
 
@@ -114,11 +132,6 @@ int RateCode(const std::string& rate) {
 int SentenceIndex(const std::string& name) {
     const auto it = std::find(kSentenceNames.begin(), kSentenceNames.end(), name);
     return static_cast<int>(it - kSentenceNames.begin());
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 struct SentenceSetting {
@@ -196,7 +209,60 @@ void VerifySwitched(ReceiverLink& link, Seconds timeout,
                       " within " + std::to_string(kSwitchEpochs) + " epochs");
 }
 
+// The satellite numbers a single channel may take, as NMEA numbers them:
+// GPS 01 to 32, SBAS 33 to 64.
+constexpr int kFirstSatellite = 1;
+constexpr int kLastSatellite = 64;
+
+bool IsTwoDigits(const std::string& text) {
+    return text.size() == 2 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+           std::isdigit(static_cast<unsigned char>(text[1]));
+}
+
+// The fields of a sentence between its address and its checksum.
+std::vector<std::string_view> Fields(std::string_view text) {
+    text = text.substr(0, text.find('*'));
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const auto comma = text.find(',', start);
+        fields.push_back(text.substr(start, comma - start));
+        if (comma == std::string_view::npos) return fields;
+        start = comma + 1;
+    }
+}
+
+// True for a GSV sentence that lists the one satellite `prn` and no other.
+bool TracksOnly(std::string_view text, int prn) {
+    constexpr std::size_t kInView = 3, kFirstPrn = 4;
+    if (SentenceType(text) != "GSV") return false;
+    const auto fields = Fields(text);
+    if (fields.size() <= kFirstPrn) return false;
+    return DisplayFormats::integer(fields[kInView]) == 1 &&
+           DisplayFormats::integer(fields[kFirstPrn]) == prn;
+}
+
+void VerifySingleChannel(ReceiverLink& link, Seconds timeout, const std::string& satellite) {
+    const int prn = DisplayFormats::integer(satellite);
+    SilenceWatch watch(link, timeout);
+    const bool tracked =
+        PumpWatched(link, watch, kSwitchEpochs * kEpoch + kSwitchSlack, [&](const Sentence& s) {
+            return IsValidSentence(s) && TracksOnly(s.text, prn) ? Next::Stop : Next::Continue;
+        });
+    ThrowIfStopped("Checking single channel mode");
+    if (!tracked)
+        throw Failure("The receiver on " + link.PortName() + " did not track SV " + satellite +
+                      " alone within " + std::to_string(kSwitchEpochs) + " epochs");
+}
+
 }  // namespace
+
+std::string CheckSatellite(const std::string& satellite) {
+    if (!IsTwoDigits(satellite)) return {};  // the dialog's own warning follows
+    const int prn = DisplayFormats::integer(satellite);
+    if (prn >= kFirstSatellite && prn <= kLastSatellite) return {};
+    return satellite + " is no satellite a receiver tracks: 01 to 32 (GPS), 33 to 64 (SBAS), " +
+           "or off";
+}
 
 const std::vector<std::string>& BaudRates() {
     static const std::vector<std::string> rates = [] {
@@ -210,6 +276,17 @@ const std::vector<std::string>& BaudRates() {
 const std::vector<std::string>& SentenceNames() {
     static const std::vector<std::string> names(kSentenceNames.begin(), kSentenceNames.end());
     return names;
+}
+
+std::string SentenceGivenTwice(const std::vector<std::string>& settings) {
+    std::vector<int> seen;
+    for (const std::string& setting : settings) {
+        const int index = ParseSentenceSetting(setting).index;
+        if (std::find(seen.begin(), seen.end(), index) != seen.end())
+            return kSentenceNames[static_cast<std::size_t>(index)];
+        seen.push_back(index);
+    }
+    return {};
 }
 
 std::string CheckSentenceSetting(const std::string& setting) {
@@ -351,10 +428,7 @@ void RunSingleChannel(const Session& session, const std::string& satellite, Repo
         // The dialog's field takes two characters; here they must be the
         // digits of a satellite number, so that nothing else lands in the
         // sentence.
-        const bool two_digits = satellite.size() == 2 &&
-                                std::isdigit(static_cast<unsigned char>(satellite[0])) &&
-                                std::isdigit(static_cast<unsigned char>(satellite[1]));
-        if (!two_digits) throw Failure(kSvIdWarning);
+        if (!IsTwoDigits(satellite)) throw Failure(kSvIdWarning);
     }
     const auto link = OpenReceiver(session);
     report.Fields()["single_channel"] = satellite;
@@ -364,6 +438,7 @@ void RunSingleChannel(const Session& session, const std::string& satellite, Repo
         return;
     }
     RequireWritten(In_Single_Channel_Mode(satellite[0], satellite[1]), *link);
+    VerifySingleChannel(*link, SecondsOption(session.timeout), satellite);
     report.Line("Single channel mode on SV " + satellite);
 }
 

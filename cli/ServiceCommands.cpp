@@ -30,6 +30,10 @@ constexpr const char* kInBootLoader =
     "; the receiver is in its boot loader at 115200 bps until the loader's time-out (about a "
     "minute): running the flash again recovers it";
 
+// The same advice for a port that went away after the programming sentence.
+constexpr const char* kIfBackAgain =
+    " (once it is back, running the flash again recovers a receiver left in its boot loader)";
+
 std::string Sha256Hex(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Failure("Cannot read " + path);
@@ -49,38 +53,70 @@ std::string Sha256Hex(const std::string& path) {
 
 // The port at the rate the receiver talks NMEA at. A receiver left in its
 // boot loader sends no sentences and a new flash is how it recovers, so at a
-// given rate silence is only reported.
-std::unique_ptr<ReceiverLink> OpenForFlash(const Session& session) {
+// given rate silence is only reported; with -b auto, a receiver heard at no
+// rate is looked for in its boot loader, which waits at 115200 for the image.
+struct FlashLink {
+    std::unique_ptr<ReceiverLink> link;
+    bool in_boot_loader = false;
+};
+
+FlashLink OpenForFlash(const Session& session) {
+    if (session.baud == kAutoRate) {
+        try {
+            return {OpenReceiver(session), false};
+        } catch (const NoReceiverAtAnyRate&) {
+            Notice(session, "no valid NMEA sentences at any rate; looking for its boot loader at " +
+                                std::string(service::kLoaderBaudText) + " bps");
+            return {std::make_unique<ReceiverLink>(session.port, service::kLoaderBaudText), true};
+        }
+    }
     auto link = OpenAtRate(session);
-    if (session.baud != kAutoRate &&
-        !HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
+    if (!HearsValidSentence(*link, ListenWindow(session.baud, SecondsOption(session.timeout)))) {
         ThrowIfStopped("Flashing");
         Notice(session, "no valid NMEA sentences at " + session.baud +
                             " bps before the programming sentence; flashing anyway");
     }
-    return link;
+    return {std::move(link), false};
 }
 
 // The failure line of a run that did not complete: the transfer's own result
-// when a later step failed too.
-std::string FlashFailureText(const service::FlashResult& result, bool programming_sent) {
+// when a later step failed too; where the receiver was left.
+std::string FlashFailureText(const service::FlashResult& result, const FlashLink& flash,
+                             bool programming_sent) {
     std::string text = Trimmed(result.message);
     const std::string transfer = Trimmed(service::XmodemResultText(result.xmodem_result));
     if (result.xmodem_result != 0 && text != transfer) text = transfer + "; " + text;
     if (result.outcome == service::FlashOutcome::Cancelled)
         text = "Download cancelled (" + text + ")";
-    return programming_sent && !result.Uploaded() ? text + kInBootLoader : text;
+    if (result.Uploaded()) return text;
+    // Whether a receiver behind a port that went away waits in its loader is
+    // not known here: only what happened is said.
+    if (GetComPort_connected_Status() == 0)
+        return text + "; " + zorvik::link::LostPortText(flash.link->PortName()) +
+               (programming_sent ? kIfBackAgain : "");
+    if (flash.in_boot_loader && result.xmodem_result == 0)
+        return NoSentencesAtAnyRateText(flash.link->PortName()) +
+               ", and no boot loader asked for data at " + service::kLoaderBaudText + " bps (" +
+               text + "): is it connected and powered?";
+    return programming_sent ? text + kInBootLoader : text;
 }
 
 double TenthsOfSeconds(Seconds elapsed) {
     return std::round(elapsed.count() * 10.0) / 10.0;
 }
 
-// After a completed flash the receiver must answer at its NMEA rate.
-void ReadBackVersions(ReceiverLink& link, Seconds timeout, Report& report) {
-    link.Reopen(link.BaudText());
+// After a completed flash the receiver must answer at its NMEA rate; one
+// flashed from its boot loader is back at a rate to be found again.
+void ReadBackVersions(const Session& session, FlashLink& flash, Report& report) {
+    const Seconds timeout = SecondsOption(session.timeout);
     try {
-        const ReceiverVersions versions = AskVersions(link, timeout);
+        if (flash.in_boot_loader) {
+            flash.link.reset();
+            flash.link = OpenReceiver(session);
+        } else {
+            flash.link->Reopen(flash.link->BaudText());
+        }
+        const ReceiverVersions versions = AskVersions(*flash.link, timeout);
         report.Fields()["version"] = VersionsJson(versions);
         ReportVersions(versions, report);
     } catch (const Failure& e) {
@@ -157,16 +193,21 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     auto& fields = report.Fields();
     fields["kind"] = options.kind;
     fields["file"] = options.file;
-    if (auto problem = service::CheckFlashFile(*kind, options.file)) throw Failure(*problem);
+    if (auto problem = service::CheckFlashFile(*kind, options.file)) {
+        if (*problem == service::flash_text::kFileNotSelected)
+            throw Failure(*problem + " (" + options.file + ": " +
+                          service::UnselectedFileReason(options.file) + ")");
+        throw Failure(*problem);
+    }
     fields["bytes"] = fs::file_size(options.file);
     fields["sha256"] = Sha256Hex(options.file);
 
     if (!zorvik::link::RateFollows(session.port))
         throw Failure(zorvik::link::RateFixedText(session.port));
-    const auto link = OpenForFlash(session);
+    FlashLink flash = OpenForFlash(session);
     TransferProgress progress(StderrIsTerminal());
     const CancelOnInterrupt interrupts(service::flash_text::kCloseWarning);
-    bool programming_sent = false;
+    bool programming_sent = flash.in_boot_loader;
     service::FlashHooks hooks;
     hooks.status = [&](const std::string& text) {
         if (text == service::flash_text::kStarting) programming_sent = true;
@@ -178,16 +219,11 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
         progress.Update(p.percent, p.bytes_sent, p.total_bytes);
     };
     hooks.pacing.cancel = interrupts.Flag();
-    // A port that is found closed when the run closes it was lost under the
-    // run (a receiver pulled, a device server gone): said so, not only as a
-    // failed reopen.
-    bool lost = false;
-    hooks.port.close = [&] {
-        lost = lost || (programming_sent && GetComPort_connected_Status() == 0);
-        COM_Close();
-    };
-    const service::FlashRequest request{*kind, options.file, session.port, link->BaudText(),
-                                        options.wait_ms};
+    // From the boot loader the port goes back to the first rate -b auto tries.
+    const std::string nmea_baud =
+        flash.in_boot_loader ? std::string(kAutoRateOrder.front()) : flash.link->BaudText();
+    service::FlashRequest request{*kind, options.file, session.port, nmea_baud, options.wait_ms};
+    request.in_boot_loader = flash.in_boot_loader;
     const auto started = Clock::now();
     const service::FlashResult result = service::RunFlash(request, hooks);
     progress.Finish();
@@ -195,19 +231,23 @@ void RunFlash(const Session& session, const FlashOptions& options, Report& repor
     fields["result"] = Trimmed(result.message);
 
     if (!result.Uploaded() || result.outcome == service::FlashOutcome::Failed) {
-        std::string text = FlashFailureText(result, programming_sent);
-        if (lost) text = zorvik::link::LostPortText(session.port) + ": " + text;
+        const std::string text = FlashFailureText(result, flash, programming_sent);
         if (result.outcome == service::FlashOutcome::Cancelled) throw Stopped(text);
         throw Failure(text);
     }
     report.Line(Trimmed(result.message));
     try {
-        if (!StopRequested()) ReadBackVersions(*link, SecondsOption(session.timeout), report);
+        if (!StopRequested()) ReadBackVersions(session, flash, report);
     } catch (const Stopped&) {  // the image is in: nothing is left to cancel
     }
-    // A transfer cannot be stopped once it runs: a cancel during it came too late.
-    if (StopRequested())
-        Notice(session, "the cancel came too late: the image was transferred whole");
+    // A transfer cannot be stopped once it runs: a cancel during it came too
+    // late. The run stops there, so the record says that nothing was read back.
+    if (StopRequested()) {
+        if (!fields.contains("version")) fields["version"] = nullptr;
+        Notice(session,
+               "the cancel came too late: the image was transferred whole; its versions were "
+               "not read back");
+    }
 }
 
 std::string DownloadForAllPorts(const Session& session, const AgpsOptions& options) {
@@ -251,12 +291,20 @@ void RunAgps(const Session& session, const AgpsOptions& options, Report& report)
         if (!started && !Trimmed(text).empty()) std::cerr << Trimmed(text) << std::endl;
         started = true;
     };
+    // Nothing else reads the port meanwhile: the reply is read here.
+    hooks.await_version_reply = [&](int) {
+        return link->WaitFor(SecondsOption(session.timeout),
+                             [](const ParseNMEAInfo& i) { return i.parse_fw_ver_done == 1; });
+    };
     const service::UploadOutcome outcome = service::UploadEphemeris(kind, file, hooks);
     if (outcome.result == service::UploadResult::Cancelled)
         throw Stopped("Upload cancelled; the receiver's input is back on NMEA");
     if (outcome.result != service::UploadResult::Ok) {
         const bool no_file_after_failed_download =
             outcome.result == service::UploadResult::NoFile && download_failed;
+        if (outcome.result == service::UploadResult::NoAnswer)
+            throw Failure(Trimmed(outcome.message) + ": the receiver on " + link->PortName() +
+                          " did not answer after the switch back to NMEA input");
         throw Failure(no_file_after_failed_download
                           ? Trimmed(outcome.message) + " (" + download + ")"
                           : Trimmed(outcome.message));

@@ -1,10 +1,14 @@
 // zorvik: every service function of the receiver from a terminal or a script.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <set>
 
 #include "Commands.h"
+#include "DisplayFormats.h"
 #include "PortFanout.h"
 #include "RateProbe.h"
 #include "Report.h"
@@ -49,6 +53,43 @@ std::vector<std::string> BaudChoices() {
     return choices;
 }
 
+// A number option's range, both ends given; `low_included` false: above low.
+struct NumberRange {
+    double low;
+    bool low_included;
+    double high;
+    const char* unit;  // "seconds", "epochs", ...
+};
+
+// The longest a single step may wait, and the longest a listening run may last.
+constexpr NumberRange kTimeoutRange{0, false, 3600, "seconds"};
+constexpr NumberRange kRunSecondsRange{0, false, 366 * 24 * 3600, "seconds"};
+constexpr NumberRange kReplyWaitRange{0, true, 3600, "seconds"};
+constexpr NumberRange kNakWaitRange{0, true, 2147483647, "milliseconds"};
+constexpr NumberRange kCountRange{1, true, 2147483647, "epochs"};
+
+// Accepts a finite number within the range (nan, inf and 1e400 are none) and
+// says the range in plain numbers otherwise.
+CLI::Validator InRange(const NumberRange& range) {
+    const std::string wanted =
+        std::string("a number of ") + range.unit + (range.low_included ? " from " : " above ") +
+        DisplayFormats::GeneralText(range.low) + (range.low_included ? " to " : " and at most ") +
+        DisplayFormats::GeneralText(range.high);
+    return CLI::Validator(
+        [range, wanted](std::string& text) -> std::string {
+            errno = 0;
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            const bool number = !text.empty() && end == text.c_str() + text.size() && errno == 0 &&
+                                std::isfinite(value);
+            const bool inside = number &&
+                                (range.low_included ? value >= range.low : value > range.low) &&
+                                value <= range.high;
+            return inside ? std::string() : text + " is not " + wanted;
+        },
+        wanted);
+}
+
 CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& description,
                      const std::string& example) {
     CLI::App* command = app.add_subcommand(name, description);
@@ -66,19 +107,20 @@ void AddListenCommands(CLI::App& app, Options& o, Action& action) {
         "Show the receiver's position, time, fix and satellites, one line per epoch (RMC), until "
         "Ctrl-C; fails when no valid sentence arrives for the --timeout",
         "zorvik -p ttyUSB0 -b auto monitor --count 5");
-    mon->add_option("--count", o.monitor.count, "Stop after N epochs")->check(CLI::PositiveNumber);
+    mon->add_option("--count", o.monitor.count, "Stop after N epochs")->check(InRange(kCountRange));
     mon->add_option("--seconds", o.monitor.seconds, "Stop after S seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(InRange(kRunSecondsRange));
     mon->callback(
         [&o, &action] { action = [&o](Report& r) { RunMonitor(o.session, o.monitor, r); }; });
 
     auto* rec = AddCommand(app, "record",
                            "Write every received sentence, line ends kept, into FILE (- for "
-                           "standard output) until Ctrl-C; prints the count",
+                           "standard output) until Ctrl-C; prints the count. An existing FILE is "
+                           "replaced only once something was recorded",
                            "zorvik -p COM7 record session.nmea --seconds 60");
     rec->add_option("FILE", o.record.file, "The recording ('-' for standard output)")->required();
     rec->add_option("--seconds", o.record.seconds, "Stop after S seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(InRange(kRunSecondsRange));
     rec->callback(
         [&o, &action] { action = [&o](Report& r) { RunRecord(o.session, o.record, r); }; });
 }
@@ -92,7 +134,7 @@ void AddCommandCommands(CLI::App& app, Options& o, Action& action) {
     snd->add_option("TEXT", o.send.text, "The sentence, e.g. '$PKVX14,8*' or PKVX14,8")->required();
     snd->add_option("--wait", o.send.wait_seconds, "Seconds to wait for replies")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(InRange(kReplyWaitRange));
     snd->callback([&o, &action] { action = [&o](Report& r) { RunSend(o.session, o.send, r); }; });
 
     auto* ver =
@@ -125,19 +167,27 @@ void AddCommandCommands(CLI::App& app, Options& o, Action& action) {
     bd->callback([&o, &action] { action = [&o](Report& r) { RunBaud(o.session, o.rate, r); }; });
 
     auto* sen = AddCommand(app, "sentences",
-                           "Switch output sentences on or off; succeeds when each one appears "
-                           "(on) or stops (off) within three epochs",
+                           "Switch output sentences on or off; succeeds when, within four "
+                           "epochs, each one appears (on) or stays away for two epochs in a "
+                           "row (off)",
                            "zorvik -p COM7 sentences GSV=off GLL=on");
     sen->add_option("NAME=on|off", o.settings, "NAME is one of " + JoinedNames(SentenceNames()))
         ->required()
         ->check(CLI::Validator(CheckSentenceSetting, "NAME=on|off"));
-    sen->callback(
-        [&o, &action] { action = [&o](Report& r) { RunSentences(o.session, o.settings, r); }; });
+    sen->callback([&o, &action] {
+        if (const std::string twice = SentenceGivenTwice(o.settings); !twice.empty())
+            throw CLI::ValidationError("NAME=on|off", twice + " is given more than once");
+        action = [&o](Report& r) { RunSentences(o.session, o.settings, r); };
+    });
 
     auto* sc =
         AddCommand(app, "single-channel", "Track only one satellite, or leave single channel mode",
                    "zorvik -p COM7 single-channel 06");
-    sc->add_option("SV", o.satellite, "Two-digit satellite id (06), or off")->required();
+    sc->add_option("SV", o.satellite,
+                   "Two-digit satellite id, 01 to 32 (GPS) or 33 to 64 (SBAS), or off; succeeds "
+                   "when the receiver then lists that satellite alone within four epochs")
+        ->required()
+        ->check(CLI::Validator(CheckSatellite, "SV"));
     sc->callback([&o, &action] {
         action = [&o](Report& r) { RunSingleChannel(o.session, o.satellite, r); };
     });
@@ -148,7 +198,8 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
         app, "flash",
         "Write a firmware, flash kernel, FSA or whole-flash image into the receiver "
         "(XMODEM-1K at 115200 bps) and read its versions back; Ctrl-C twice or SIGTERM cancels "
-        "before the transfer",
+        "before the transfer. With -b auto, a receiver heard at no rate is looked for in its "
+        "boot loader at 115200 bps",
         "zorvik -p COM7 -p COM8 -b auto --json flash --kind firmware fw.bin");
     fl->add_option("--kind", o.flash.kind, JoinedNames(FlashKindNames()))
         ->required()
@@ -156,14 +207,15 @@ void AddServiceCommands(CLI::App& app, Options& o, Action& action) {
     fl->add_option("FILE", o.flash.file, "The image file")->required();
     fl->add_option("--wait-ms", o.flash.wait_ms, "Milliseconds to wait for the boot loader's NAK")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check(InRange(kNakWaitRange));
     fl->callback([&o, &action] { action = [&o](Report& r) { RunFlash(o.session, o.flash, r); }; });
 
     auto* ag = AddCommand(
         app, "agps",
         "Download broadcast (be) or long-term (lte) ephemeris from the A-GPS server into "
-        "BE.bin or LTE.bin (through FILE.part) and upload it to the receiver; with several "
-        "ports, downloaded once",
+        "BE.bin or LTE.bin (through FILE.part; an answer not valid now keeps the file) and "
+        "upload it to the receiver, which must answer after the upload; with several ports, "
+        "downloaded once",
         "zorvik -p COM7 agps be --allow-old");
     ag->add_option("KIND", o.agps.kind, "be or lte")
         ->required()
@@ -195,10 +247,11 @@ void AddGlobalOptions(CLI::App& app, Session& session) {
     app.add_option("--timeout", session.timeout,
                    "Seconds any step waits at most for the receiver to speak or answer")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(InRange(kTimeoutRange));
     app.add_flag("--json", session.json,
-                 "One JSON object per port (JSON Lines) with \"port\" and \"ok\"; monitor: one "
-                 "per epoch");
+                 "One JSON object per port (JSON Lines) with \"port\" and \"ok\", and "
+                 "\"error\" on failure; monitor: one object per epoch with \"port\" and the "
+                 "epoch's values (no \"ok\"), and on failure a last one with \"ok\": false");
     // Set by the process that runs one process per port, for each of them.
     app.add_flag("--relayed", session.relayed)->group("");
     app.add_option("--relay-download", session.relay_download)->group("");
@@ -228,6 +281,12 @@ int RunOnePort(const Session& session, const Action& action) {
         return kExitFailure;
     }
     return kExitOk;
+}
+
+std::vector<std::string> CommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+    return names;
 }
 
 int UsageError(const std::string& message) {
@@ -266,6 +325,7 @@ int RunOnSeveralPorts(const CLI::App& app, Options& options, int argc, char** ar
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldStandardDescriptors();
     Options options;
     Session& session = options.session;
     Action action;
@@ -285,6 +345,10 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // A word that is no command is left over, and CLI11 only misses a command.
+        if (app.get_subcommands().empty() && !app.remaining().empty())
+            return UsageError(app.remaining().front() + " is not a command; the commands are " +
+                              JoinedNames(CommandNames(app)));
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;
     }

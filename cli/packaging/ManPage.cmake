@@ -25,9 +25,11 @@ process per port, and every line of text output begins with the port name and ":
 .PP
 With \fB\-\-json\fR each port gives one JSON object on a line of standard output, always
 with "port" (the name as given) and "ok", and "error" (the message text mode prints) on
-failure; \fBmonitor\fR gives one object per epoch. \fBflash\fR adds "kind", "file",
+failure; \fBmonitor\fR gives one object per epoch with "port" and the epoch's values but
+no "ok", and on failure a last object with "ok": false. \fBflash\fR adds "kind", "file",
 "bytes", "sha256", "seconds", "result" and, after a successful flash, "version" with
-"firmware", "kernel" and "fsa" as read back from the receiver. \fBagps\fR adds "kind",
+"firmware", "kernel" and "fsa" as read back from the receiver ("version": null when a
+cancel that came too late stopped the run before the read-back). \fBagps\fR adds "kind",
 "bytes" and "fresh" (true when this run's download was uploaded).
 .PP
 Results go to standard output; progress, warnings and errors to standard error, each
@@ -39,7 +41,12 @@ given rate; \fBmonitor\fR and \fBrecord\fR end with a failure when none has arri
 seconds. \fB\-b auto\fR listens at 9600, 115200, 38400, 57600, 19200 and 4800 bps in turn
 and says on standard error at which rate the receiver answered. \fBflash\fR does not wait
 for sentences: a receiver left in its boot loader sends none, and flashing it again is how
-it recovers (it stays in the loader at 115200 bps for about a minute).
+it recovers (it stays in the loader at 115200 bps for about a minute); with \fB\-b auto\fR,
+a receiver heard at no rate is looked for in its boot loader at 115200 bps, and the image
+goes in when the loader asks for it. \fBagps\fR counts an upload only when the receiver
+answers a version query after its input is switched back to NMEA. Option values outside
+their range (\fB\-\-timeout\fR above 0 and at most 3600 seconds, \fB\-\-seconds\fR at most
+366 days, \fB\-\-wait\fR 0 to 3600 seconds; nan and inf are none) are usage errors.
 [DEVICE SERVERS]
 A receiver behind a serial device server (ser2net, a terminal server) is named
 \fBrfc2217://\fIHOST\fB:\fIPORT\fR or \fBtcp://\fIHOST\fB:\fIPORT\fR (an IPv6 address in
@@ -54,9 +61,11 @@ a server that does not take COM-port commands within 3 s or sets another rate, a
 connection that ends, each exit 1 with its own words.
 [SIGNALS]
 Ctrl-C ends \fBmonitor\fR and \fBrecord\fR normally. Otherwise Ctrl-C (during \fBflash\fR,
-the second one) and SIGTERM cancel at the next safe step: a transfer or an upload that has
+the second one), SIGTERM and SIGHUP cancel at the next safe step: a transfer or an upload that has
 begun runs to its end, and a run that completed anyway reports its result, says that the
-cancel came too late and exits 0.
+cancel came too late and exits 0. A reader that closes the pipe of standard output ends
+the run with a failed write ("Broken pipe"), not with SIGPIPE. A standard descriptor closed
+at start is held on /dev/null, read-only, so that no port takes its number.
 [FILES]
 .TP
 .B BE.bin, LTE.bin
@@ -67,8 +76,14 @@ unless \fB\-\-file\fR names another file.
 the download in progress beside the ephemeris FILE; it replaces FILE only once it is
 whole, and is removed when the download fails, so a failed download keeps the older file.
 .TP
-.B FILE
-the recording \fBrecord\fR writes (replaced at the start).
+.B FILE, FILE.part
+the recording \fBrecord\fR writes: into FILE.part beside it, which replaces FILE only once
+something was recorded, so a run that records nothing keeps an existing FILE (a device or
+a pipe is written directly).
+.TP
+.B BE.bin (LTE.bin) kept
+an answer of the A-GPS server that the upload would find nothing valid in now (expired, or
+ahead) does not replace the file, and the message says why.
 [EXIT STATUS]
 .TP
 .B 0
@@ -83,8 +98,8 @@ timeout, a failed flash or download, a result that could not be written).
 .B 2
 a usage error.
 .TP
-.B 130, 143
-cancelled by Ctrl-C (SIGINT) or SIGTERM.
+.B 129, 130, 143
+cancelled by SIGHUP (the terminal or session went away), Ctrl-C (SIGINT) or SIGTERM.
 [EXAMPLES]
 A production line: four receivers at a rate found by listening, flashed in parallel, one
 JSON record per receiver:

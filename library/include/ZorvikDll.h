@@ -450,6 +450,10 @@ ZORVIK_API int UpdateLTE(const char* file_name);
 #define ZORVIK_EPHEMERIS_RECORD_CUT 5 /* LTE: a record runs past the end of the file */
 #define ZORVIK_EPHEMERIS_NO_FRAME 6   /* BE: none in the file; LTE: a record without one */
 #define ZORVIK_EPHEMERIS_BAD_FRAME 7  /* above 1,024 bytes, or past the end of file or record */
+/* Results of CheckBENow and CheckLTENow beyond those of the layout. */
+#define ZORVIK_EPHEMERIS_EXPIRED 8  /* BE: its four hours have passed; LTE: every record's */
+#define ZORVIK_EPHEMERIS_NOT_YET 9  /* BE: its time lies ahead; LTE: the next record's does */
+#define ZORVIK_EPHEMERIS_NO_TIME 10 /* neither the receiver nor the computer gives a time */
 
 /* Checks a file's size and layout as UpdateBE and UpdateLTE read them,
  * sending nothing and reading no clock: the time after the first line (BE)
@@ -460,6 +464,12 @@ ZORVIK_API int UpdateLTE(const char* file_name);
  * Reads the file only; any thread. */
 ZORVIK_API int CheckBE(const char* file_name);
 ZORVIK_API int CheckLTE(const char* file_name);
+/* CheckBE or CheckLTE, then whether UpdateBE or UpdateLTE would send frames
+ * now, by their rule and their time (the last RMC's, or the computer's
+ * clock): ZORVIK_EPHEMERIS_OK, a layout fault, _EXPIRED, _NOT_YET or
+ * _NO_TIME. Sends nothing; leaves the clock fields as the upload would. */
+ZORVIK_API int CheckBENow(const char* file_name);
+ZORVIK_API int CheckLTENow(const char* file_name);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -224,6 +224,56 @@ std::optional<CurrentTime> receiver_or_computer_time() {
     return CurrentTime{static_cast<std::uint32_t>(t + kFileTimeOffset), false};
 }
 
+// Whether a broadcast file's time admits it now: ZORVIK_EPHEMERIS_OK,
+// _EXPIRED or _NOT_YET.
+int broadcast_time_fault(std::span<const std::uint8_t> file, std::uint32_t now) {
+    const std::uint32_t t = ten_digits(file, first_line_feed(file) + 1);
+    if (expired(now, t)) return ZORVIK_EPHEMERIS_EXPIRED;
+    if (not_yet(now, t)) return ZORVIK_EPHEMERIS_NOT_YET;
+    return ZORVIK_EPHEMERIS_OK;
+}
+
+// The long-term record the upload sends now, or why there is none.
+struct RecordChoice {
+    int fault = ZORVIK_EPHEMERIS_NO_TIME;  // ZORVIK_EPHEMERIS_OK when found
+    std::uint64_t start = 0;
+    std::int64_t count = 0;
+};
+
+// The first record valid by the current time; when none is, once more by the
+// computer's clock, if it was not used yet.
+RecordChoice choose_long_term_record(std::span<const std::uint8_t> file, const UploadIo& io) {
+    RecordChoice choice;
+    auto current = io.current_time();
+    if (!current) return choice;
+    std::uint32_t now = current->now;
+    bool computer_used = current->from_computer;
+
+    // Record positions are 64-bit: a byte count may point far beyond the file.
+    const std::uint64_t first_record = first_line_feed(file) + 1;
+    for (;;) {
+        choice.fault = ZORVIK_EPHEMERIS_EXPIRED;
+        for (std::uint64_t r = first_record; r <= file.size();) {
+            const std::int64_t count = decimal_at(file, static_cast<std::size_t>(r) + kCountOffset);
+            const std::uint32_t t = time_at(file, static_cast<std::size_t>(r));
+            // A negative byte count would move the walk backwards: the records
+            // end there.
+            if (count < 0) break;
+            if (not_yet(now, t)) {
+                choice.fault = ZORVIK_EPHEMERIS_NOT_YET;
+                break;
+            }
+            if (!expired(now, t)) return {ZORVIK_EPHEMERIS_OK, r, count};
+            r += static_cast<std::uint64_t>(count) + record_header_length(count);
+        }
+        if (computer_used) return choice;
+        const auto computer = io.computer_time();
+        if (!computer) return {ZORVIK_EPHEMERIS_NO_TIME, 0, 0};
+        now = *computer;
+        computer_used = true;
+    }
+}
+
 }  // namespace
 
 UploadIo library_io() {
@@ -243,12 +293,9 @@ int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
     const auto current = io.current_time();
     if (!current) return 0;
     io.pause(kBroadcastFirstPauseMs);
+    if (broadcast_time_fault(file, current->now) != ZORVIK_EPHEMERIS_OK) return 0;
 
-    const std::size_t i = first_line_feed(file);
-    const std::uint32_t t = ten_digits(file, i + 1);
-    if (expired(current->now, t) || not_yet(current->now, t)) return 0;
-
-    const auto first = find_sync(file, i);
+    const auto first = find_sync(file, first_line_feed(file));
     if (!first) return 0;
     return send_frames(file, *first, file.size(), kBroadcastFramePauseMs, io) ? 1 : 0;
 }
@@ -256,44 +303,13 @@ int upload_broadcast(std::span<const std::uint8_t> file, const UploadIo& io) {
 int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io) {
     if (check_size(file.size(), kLongTermMinSize, kLongTermMaxSize) != ZORVIK_EPHEMERIS_OK)
         return 0;
-    auto current = io.current_time();
-    if (!current) return 0;
-    std::uint32_t now = current->now;
-    bool computer_used = current->from_computer;
+    const RecordChoice record = choose_long_term_record(file, io);
+    if (record.fault != ZORVIK_EPHEMERIS_OK) return 0;
 
-    // Record positions are 64-bit: a byte count may point far beyond the file.
-    const std::uint64_t first_record = first_line_feed(file) + 1;
-    std::uint64_t r = first_record;
-    std::int64_t count = 0;
-    for (;;) {
-        // Look for the record that is valid now.
-        bool found = false;
-        r = first_record;
-        while (r <= file.size()) {
-            count = decimal_at(file, static_cast<std::size_t>(r) + kCountOffset);
-            const std::uint32_t t = time_at(file, static_cast<std::size_t>(r));
-            // A negative byte count would move the walk backwards: the records
-            // end there.
-            if (count < 0 || not_yet(now, t)) break;
-            if (!expired(now, t)) {
-                found = true;
-                break;
-            }
-            r += static_cast<std::uint64_t>(count) + record_header_length(count);
-        }
-        if (found) break;
-        // None by this time: once more by the computer's clock, if it was not used yet.
-        if (computer_used) return 0;
-        const auto computer = io.computer_time();
-        if (!computer) return 0;
-        now = *computer;
-        computer_used = true;
-    }
-
-    const auto first = find_sync(file, static_cast<std::size_t>(r));
+    const auto first = find_sync(file, static_cast<std::size_t>(record.start));
     if (!first) return 0;
-    const std::uint64_t record_end =
-        r + record_header_length(count) + static_cast<std::uint64_t>(count);
+    const std::uint64_t record_end = record.start + record_header_length(record.count) +
+                                     static_cast<std::uint64_t>(record.count);
     const auto limit = static_cast<std::size_t>(std::min<std::uint64_t>(record_end, file.size()));
     return send_frames(file, *first, limit, kLongTermFramePauseMs, io) ? 1 : 0;
 }
@@ -327,6 +343,18 @@ int check_long_term(std::span<const std::uint8_t> file) {
         r = end;
     }
     return ZORVIK_EPHEMERIS_OK;
+}
+
+int check_broadcast_now(std::span<const std::uint8_t> file, const UploadIo& io) {
+    if (const int layout = check_broadcast(file); layout != ZORVIK_EPHEMERIS_OK) return layout;
+    const auto current = io.current_time();
+    if (!current) return ZORVIK_EPHEMERIS_NO_TIME;
+    return broadcast_time_fault(file, current->now);
+}
+
+int check_long_term_now(std::span<const std::uint8_t> file, const UploadIo& io) {
+    if (const int layout = check_long_term(file); layout != ZORVIK_EPHEMERIS_OK) return layout;
+    return choose_long_term_record(file, io).fault;
 }
 
 }  // namespace zorvik::ephemeris
@@ -384,6 +412,18 @@ ZORVIK_API int CheckLTE(const char* file_name) {
     std::vector<std::uint8_t> file;
     const int read = read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file);
     return read == ZORVIK_EPHEMERIS_OK ? check_long_term(file) : read;
+}
+
+ZORVIK_API int CheckBENow(const char* file_name) {
+    std::vector<std::uint8_t> file;
+    const int read = read_file(file_name, kBroadcastMinSize, kBroadcastMaxSize, file);
+    return read == ZORVIK_EPHEMERIS_OK ? check_broadcast_now(file, library_io()) : read;
+}
+
+ZORVIK_API int CheckLTENow(const char* file_name) {
+    std::vector<std::uint8_t> file;
+    const int read = read_file(file_name, kLongTermMinSize, kLongTermMaxSize, file);
+    return read == ZORVIK_EPHEMERIS_OK ? check_long_term_now(file, library_io()) : read;
 }
 
 }  // extern "C"

@@ -58,4 +58,9 @@ int upload_long_term(std::span<const std::uint8_t> file, const UploadIo& io);
 int check_broadcast(std::span<const std::uint8_t> file);
 int check_long_term(std::span<const std::uint8_t> file);
 
+// The layout check, then whether the upload would find frames valid now by
+// io's clocks (ZORVIK_EPHEMERIS_EXPIRED, _NOT_YET or _NO_TIME when not).
+int check_broadcast_now(std::span<const std::uint8_t> file, const UploadIo& io);
+int check_long_term_now(std::span<const std::uint8_t> file, const UploadIo& io);
+
 }  // namespace zorvik::ephemeris

@@ -123,13 +123,36 @@ std::string LayoutFaultText(AgpsKind kind, int fault, std::uintmax_t size) {
     return "unreadable";
 }
 
+bool IsTimeFault(int fault) {
+    return fault == ZORVIK_EPHEMERIS_EXPIRED || fault == ZORVIK_EPHEMERIS_NOT_YET ||
+           fault == ZORVIK_EPHEMERIS_NO_TIME;
+}
+
+// Why the upload would send nothing from a file of the right layout now.
+std::string TimeFaultText(AgpsKind kind, int fault) {
+    const bool be = kind == AgpsKind::BE;
+    switch (fault) {
+        case ZORVIK_EPHEMERIS_EXPIRED:
+            return be ? "its four hours have passed" : "every record's four hours have passed";
+        case ZORVIK_EPHEMERIS_NOT_YET:
+            return be ? "its four hours have not begun"
+                      : "its next record's four hours have not begun";
+    }
+    return "no time to judge it by";
+}
+
 std::string RefusedAnswerText(AgpsKind kind, const std::string& file, int fault,
                               std::uintmax_t size) {
     std::error_code ec;
     const bool kept = fs::exists(file, ec);
+    const std::string kind_name = kind == AgpsKind::BE ? "broadcast" : "long-term";
+    const std::string why =
+        IsTimeFault(fault)
+            ? "a " + kind_name + " ephemeris file not valid now (" + TimeFaultText(kind, fault) +
+                  ")"
+            : "not a " + kind_name + " ephemeris file (" + LayoutFaultText(kind, fault, size) + ")";
     return fs::path(file).filename().string() + (kept ? " kept" : " not written") +
-           ": the answer is not a " + (kind == AgpsKind::BE ? "broadcast" : "long-term") +
-           " ephemeris file (" + LayoutFaultText(kind, fault, size) + ")";
+           ": the answer is " + why;
 }
 
 // A regular file that opens for reading; a directory of that name does not count.
@@ -159,6 +182,24 @@ constexpr UploadSteps kLTESteps{kLTESwitchPauseMs,
                                 agps_text::kLTEFailed,
                                 true};
 
+bool VersionReplyIn() {
+    ParseNMEAInfo info{};
+    GetParseNMEAInfo(&info);
+    return info.parse_fw_ver_done == 1;
+}
+
+// The version query after the switch back, answered within kSwitchBackAnswerMs.
+bool ReceiverAnswers(const UploadHooks& hooks) {
+    constexpr int kPollMs = 20;
+    if (CMD_FWVersion() == 0) return false;
+    if (hooks.await_version_reply) return hooks.await_version_reply(kSwitchBackAnswerMs);
+    for (int waited = 0; waited < kSwitchBackAnswerMs; waited += kPollMs) {
+        if (VersionReplyIn()) return true;
+        if (!hooks.pacing.Pause(kPollMs)) return false;
+    }
+    return VersionReplyIn();
+}
+
 UploadOutcome Upload(const UploadSteps& steps, const std::string& file, const UploadHooks& hooks) {
     if (hooks.status) hooks.status(steps.starting);
     CMD_NMEAToVBI_Input();
@@ -176,6 +217,11 @@ UploadOutcome Upload(const UploadSteps& steps, const std::string& file, const Up
     // dialogs differ only in whether the message line changes first.
     if (steps.message_before_switch_back && hooks.status) hooks.status(outcome.message);
     CMD_VBIToNMEA_Input();
+    if (outcome.result == UploadResult::Ok && !ReceiverAnswers(hooks)) {
+        // Frames written into a port are no proof that a receiver took them.
+        outcome = {UploadResult::NoAnswer, steps.failed};
+        if (steps.message_before_switch_back && hooks.status) hooks.status(outcome.message);
+    }
     if (!steps.message_before_switch_back && hooks.status) hooks.status(outcome.message);
     return outcome;
 }
@@ -232,6 +278,8 @@ std::string AgpsResultText(AgpsResult result) {
             return "A-GPS download cancelled";
         case AgpsResult::NotEphemeris:
             return "A-GPS download refused: the answer is not an ephemeris file";
+        case AgpsResult::NotValidNow:
+            return "A-GPS download refused: the answer is not valid now";
         case AgpsResult::BadAddress:
             return "A-GPS download failed: the server is given as scheme, host and port only, "
                    "e.g. http://127.0.0.1:8089";
@@ -265,14 +313,17 @@ AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
     if (std::fclose(out.release()) != 0 && result == AgpsResult::Ok)
         result = AgpsResult::WriteError;
     // The upload reads whatever the file holds: an answer that is not an
-    // ephemeris file (an error page served with 200, a cut file) must not
+    // ephemeris file (an error page served with 200, a cut file), or one the
+    // upload would find nothing valid in now (expired, or ahead), must not
     // take the place of a good one.
     int fault = ZORVIK_EPHEMERIS_OK;
     if (result == AgpsResult::Ok) {
-        fault =
-            request.kind == AgpsKind::BE ? CheckBE(temporary.c_str()) : CheckLTE(temporary.c_str());
+        fault = request.kind == AgpsKind::BE ? CheckBENow(temporary.c_str())
+                                             : CheckLTENow(temporary.c_str());
         if (fault == ZORVIK_EPHEMERIS_CANNOT_OPEN)
             result = AgpsResult::WriteError;
+        else if (IsTimeFault(fault))
+            result = AgpsResult::NotValidNow;
         else if (fault != ZORVIK_EPHEMERIS_OK)
             result = AgpsResult::NotEphemeris;
     }
@@ -281,7 +332,7 @@ AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
         if (ec) result = AgpsResult::WriteError;
     }
     if (result != AgpsResult::Ok) fs::remove(temporary, ec);
-    if (result == AgpsResult::NotEphemeris)
+    if (result == AgpsResult::NotEphemeris || result == AgpsResult::NotValidNow)
         return {result, RefusedAnswerText(request.kind, file, fault, t.received)};
     return outcome(result);
 }

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -16,8 +18,6 @@ namespace zorvik::service {
 
 namespace {
 
-// The receiver's boot loader always talks at this rate.
-constexpr const char* kLoaderBaud = "115200";
 // The port settles this long between a close and the next open.
 constexpr int kReopenPauseMs = 500;
 // How often a transfer's progress is read.
@@ -117,17 +117,19 @@ class FlashRun {
         if (!opened) return Fail(flash_text::kCannotOpen);
         if (Stopped()) return Cancelled();
 
-        // Steps 5 and 6: the programming sentence twice, at the NMEA rate.
-        Status(flash_text::kStarting);
-        SendProgrammingCommand(request_.kind);
-        SendProgrammingCommand(request_.kind);
-        if (Stopped()) return Cancelled();
+        if (!request_.in_boot_loader) {
+            // Steps 5 and 6: the programming sentence twice, at the NMEA rate.
+            Status(flash_text::kStarting);
+            SendProgrammingCommand(request_.kind);
+            SendProgrammingCommand(request_.kind);
+            if (Stopped()) return Cancelled();
+        }
 
         // Step 7: the boot loader talks at 115200.
-        if (!Reopen(kLoaderBaud)) return stopped_ ? Cancelled() : Fail(flash_text::kCannotOpen);
+        if (!Reopen(kLoaderBaudText)) return stopped_ ? Cancelled() : Fail(flash_text::kCannotOpen);
 
         // Steps 8 and 9: the loader erases the area, then asks for data with NAK.
-        Status(flash_text::kErasing);
+        if (!request_.in_boot_loader) Status(flash_text::kErasing);
         if (!WaitForNak()) return stopped_ ? Cancelled() : Fail(flash_text::kNakTimeout);
 
         // Steps 10 and 11: the transfer; it runs to its own end once started.
@@ -263,6 +265,19 @@ std::optional<std::string> CheckFlashFile(FlashKind kind, const std::string& pat
     const FlashKindRule& rule = RuleFor(kind);
     if (size < rule.min_size || size > rule.max_size) return rule.size_message;
     return std::nullopt;
+}
+
+std::string UnselectedFileReason(const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path.empty()) return "no file given";
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!fs::exists(status)) return "no such file";
+    if (fs::is_directory(status)) return "a directory";
+    if (!fs::is_regular_file(status)) return "not a regular file";
+    errno = 0;
+    if (std::ifstream(path, std::ios::binary).is_open()) return "its size cannot be read";
+    return errno != 0 ? std::strerror(errno) : "it cannot be opened";
 }
 
 bool ParseWaitingTime(std::string_view text, int& out_ms) {

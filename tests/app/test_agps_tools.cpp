@@ -107,12 +107,15 @@ QString UnreachableAddress() {
 }
 
 // A file of the kind's largest size with the layout the upload reads: the
-// first line, a time (a record header for LTE), one frame and padding.
+// first line, a time valid now (a record header for LTE), one frame and
+// padding. The files' scale runs 11 s ahead of the computer's Unix time.
 QByteArray FileAtLimit(AgpsKind kind) {
     const qint64 limit = kind == AgpsKind::BE ? kBEFileLimit : kLTEFileLimit;
+    const QByteArray now =
+        QByteArray::number(QDateTime::currentSecsSinceEpoch() + 11 - 600).rightJustified(10, '0');
     QByteArray d = kind == AgpsKind::BE
-                       ? QByteArray("BE\n0000000001\n")
-                       : "LTE\n0000000001,LE,VBI,120," + QByteArray::number(limit - 4 - 28);
+                       ? "BE\n" + now + "\n"
+                       : "LTE\n" + now + ",LE,VBI,120," + QByteArray::number(limit - 4 - 28);
     d += QByteArray("\x81\xff\x02\x00\x00\x00\x00\x00", 8);
     d.resize(limit, '\0');
     return d;
@@ -183,8 +186,10 @@ class TestAgpsTools : public QObject {
     QTemporaryDir dir_;
     std::unique_ptr<ReceiverSim> sim_;
 
-    void StartSim() {
-        sim_ = std::make_unique<ReceiverSim>(std::vector<std::string>{"--time-scale", "0.25"});
+    void StartSim(const std::vector<std::string>& faults = {}) {
+        std::vector<std::string> args{"--time-scale", "0.25"};
+        args.insert(args.end(), faults.begin(), faults.end());
+        sim_ = std::make_unique<ReceiverSim>(args);
         PortName = QString::fromStdString(sim_->device());
         BaudRateText = "9600";
         MainForm->ToolButton1Click();
@@ -286,6 +291,17 @@ class TestAgpsTools : public QObject {
         QCOMPARE(sim_->count_reports("\"vbi\",\"state\":\"on\""), 1);
         QCOMPARE(sim_->count_reports("\"vbi\",\"state\":\"off\""), 1);
         QCOMPARE((lte ? UpdateLTEToGPS->Label1 : UpdateBEToGPS->Label1)->text(), QString("  "));
+    }
+
+    // A receiver that takes nothing from the line: the frames fit into the
+    // port's buffer, and only its silence after the switch back shows that
+    // nothing arrived.
+    void uploadToDeafReceiverFails() {
+        AgpsServer server("normal");
+        SetAgpsHostForTesting(server.address());
+        StartSim({"--fault", "deaf"});
+        const Shown shown = RunTool(UpdateBEToGPS);
+        QCOMPARE(shown.after_start, QString(" BE file update failed!(NG)"));
     }
 
     // No file and no server: the dialog still opens, says so, and switches

@@ -37,6 +37,7 @@ struct WindowCase {
     const char* name;
     long long offset;  // file time T = now + offset
     int result;
+    int check;  // CheckBENow on the same file: it must agree with the upload
 };
 
 class BroadcastWindowTest : public UpdateBETest,
@@ -47,17 +48,20 @@ TEST_P(BroadcastWindowTest, SendsOnlyInsideTheFourHourWindow) {
     const WindowCase c = GetParam();
     const auto t = static_cast<std::uint32_t>(kComputerNow + c.offset);
     Bytes sent;
-    EXPECT_EQ(upload(broadcast_file("BE 1.0\n", t, kFrames), sent), c.result);
+    const Bytes file = broadcast_file("BE 1.0\n", t, kFrames);
+    EXPECT_EQ(upload(file, sent), c.result);
     EXPECT_EQ(sent, c.result ? concat(kFrames) : Bytes{});
     EXPECT_GE(clock_reads, 1);
+    EXPECT_EQ(CheckBENow(save(file).c_str()), c.check);
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, BroadcastWindowTest,
-                         ::testing::Values(WindowCase{"Now", 0, 1},
-                                           WindowCase{"FourHoursAgo", -14400, 1},
-                                           WindowCase{"OneSecondTooOld", -14401, 0},
-                                           WindowCase{"OneSecondAhead", 1, 0}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Edges, BroadcastWindowTest,
+    ::testing::Values(WindowCase{"Now", 0, 1, ZORVIK_EPHEMERIS_OK},
+                      WindowCase{"FourHoursAgo", -14400, 1, ZORVIK_EPHEMERIS_OK},
+                      WindowCase{"OneSecondTooOld", -14401, 0, ZORVIK_EPHEMERIS_EXPIRED},
+                      WindowCase{"OneSecondAhead", 1, 0, ZORVIK_EPHEMERIS_NOT_YET}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(UpdateBETest, ReceiverTimeRulesFromYear2008) {
     feed_rmc(2009, 3, 15, 10, 20, 30);

@@ -94,6 +94,36 @@ TEST_F(UpdateLTETest, ReceiverTimeFirstThenTheComputerClock) {
     EXPECT_EQ(clock_reads, 2);
 }
 
+// The check before a download replaces a file walks the records as the
+// upload does, with the same two times.
+TEST_F(UpdateLTETest, CheckNowAgreesWithTheUpload) {
+    feed_rmc(2009, 3, 15, 10, 20, 30);
+    // The last record fills the file to its least size: padding after the
+    // records would be a record without a header.
+    const auto file = [](std::uint32_t now, int valid) {
+        auto records = consecutive(now, valid);
+        records.back().byte_count = 1000;
+        return long_term_file(records);
+    };
+    const struct {
+        const char* name;
+        Bytes file;
+        int check;
+    } cases[] = {
+        {"valid by the receiver", file(kReceiverNow, 1), ZORVIK_EPHEMERIS_OK},
+        {"valid by the computer", file(kComputerNow, 2), ZORVIK_EPHEMERIS_OK},
+        {"every record ahead", file(kComputerNow + 5 * kSpan, 0), ZORVIK_EPHEMERIS_NOT_YET},
+        {"every record passed", file(kComputerNow, 9), ZORVIK_EPHEMERIS_EXPIRED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes sent;
+        const int uploaded = upload(c.file, sent);
+        EXPECT_EQ(CheckLTENow(save(c.file).c_str()), c.check);
+        EXPECT_EQ(uploaded == 1, c.check == ZORVIK_EPHEMERIS_OK);
+    }
+}
+
 TEST_F(UpdateLTETest, ComputerClockWhenTheReceiverHasNoDate) {
     for (bool before_any_rmc : {false, true}) {
         if (before_any_rmc) forget_rmc();

@@ -35,6 +35,8 @@ TEST(FileArguments, AnythingButARegularFileIsRefusedAtOnce) {
         {"UpdateLTE", UpdateLTE, 0},
         {"CheckBE", CheckBE, ZORVIK_EPHEMERIS_CANNOT_OPEN},
         {"CheckLTE", CheckLTE, ZORVIK_EPHEMERIS_CANNOT_OPEN},
+        {"CheckBENow", CheckBENow, ZORVIK_EPHEMERIS_CANNOT_OPEN},
+        {"CheckLTENow", CheckLTENow, ZORVIK_EPHEMERIS_CANNOT_OPEN},
     };
     const std::string names[] = {fifo, link_to_fifo, dir.path(), "/dev/null", "/dev/zero"};
     for (const auto& f : functions) {

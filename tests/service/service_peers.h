@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "ZorvikDll.h"
+
 extern char** environ;
 
 // tools/agps-server/agps_server.py on a free port; address() is "http://host:port".
@@ -72,9 +74,40 @@ inline std::string ReadBytes(const std::string& path) {
 }
 
 // A file made for the current time, as the server serves it ("be" or "lte").
-inline std::string MadeEphemerisFile(const std::string& kind, const std::string& path) {
+// What a reader beside the procedure does: reads the port (a descriptor),
+// hands each line to ParseNMEA, and says whether a version reply raised
+// parse_fw_ver_done within timeout_ms.
+inline bool ParsedVersionReply(std::intptr_t port, int timeout_ms) {
+    const auto fd = static_cast<int>(port);
+    std::string pending;
+    for (int waited = 0; waited < timeout_ms; waited += 50) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) == 1) {
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) pending.append(buf, static_cast<std::size_t>(n));
+        }
+        for (std::size_t lf; (lf = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, lf);
+            pending.erase(0, lf + 1);
+            const std::size_t start = line.rfind('$');
+            if (start == std::string::npos) continue;
+            line = line.substr(start);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            ParseNMEA(line.data());
+        }
+        ParseNMEAInfo info{};
+        GetParseNMEAInfo(&info);
+        if (info.parse_fw_ver_done == 1) return true;
+    }
+    return false;
+}
+
+// A file of the kind made for now, its time age_s seconds back (ahead when negative).
+inline std::string MadeEphemerisFile(const std::string& kind, const std::string& path,
+                                     long age_s = 1800) {
     const std::string command = std::string(ZORVIK_SYSTEM_PYTHON) + " " + ZORVIK_AGPS_SERVER +
-                                " --write-" + kind + " " + path;
+                                " --age " + std::to_string(age_s) + " --write-" + kind + " " + path;
     if (std::system(command.c_str()) != 0) throw std::runtime_error(command);
     return ReadBytes(path);
 }

@@ -69,11 +69,20 @@ TEST(AgpsDownload, AnswerWithoutTheLayoutKeepsTheOlderFile) {
     std::string no_count = good_lte;  // the first record's byte count
     no_count.replace(no_count.find('\n') + 1 + 22, 4, "xxxx");
 
+    // Well-formed files the upload would send nothing from now: passed, or ahead.
+    constexpr long kFiveHours = 5 * 3600, kDays30 = 30L * 24 * 3600, kLteSpan = 6 * 4 * 3600;
+    const std::string expired_be = MadeEphemerisFile("be", made / "old-be", kFiveHours);
+    const std::string future_be = MadeEphemerisFile("be", made / "new-be", -kDays30);
+    const std::string expired_lte = MadeEphemerisFile("lte", made / "old-lte", kLteSpan + 3600);
+    const std::string future_lte = MadeEphemerisFile("lte", made / "new-lte", -kDays30);
+    const auto not_now = svc::AgpsResult::NotValidNow;
+
     struct Answer {
         svc::AgpsKind kind;
         std::string body;
         bool older_present;
         std::string message;  // empty for a good answer
+        svc::AgpsResult refused = svc::AgpsResult::NotEphemeris;
     };
     const std::vector<Answer> answers = {
         {svc::AgpsKind::BE, html, true,
@@ -94,6 +103,22 @@ TEST(AgpsDownload, AnswerWithoutTheLayoutKeepsTheOlderFile) {
         {svc::AgpsKind::LTE, no_count, true,
          "LTE.bin kept: the answer is not a long-term ephemeris file (a record header without its "
          "time or byte count)"},
+        {svc::AgpsKind::BE, expired_be, true,
+         "BE.bin kept: the answer is a broadcast ephemeris file not valid now (its four hours "
+         "have passed)",
+         not_now},
+        {svc::AgpsKind::BE, future_be, false,
+         "BE.bin not written: the answer is a broadcast ephemeris file not valid now (its four "
+         "hours have not begun)",
+         not_now},
+        {svc::AgpsKind::LTE, expired_lte, true,
+         "LTE.bin kept: the answer is a long-term ephemeris file not valid now (every record's "
+         "four hours have passed)",
+         not_now},
+        {svc::AgpsKind::LTE, future_lte, true,
+         "LTE.bin kept: the answer is a long-term ephemeris file not valid now (its next "
+         "record's four hours have not begun)",
+         not_now},
         {svc::AgpsKind::BE, good_be, true, ""},
         {svc::AgpsKind::LTE, good_lte, true, ""},
     };
@@ -112,7 +137,7 @@ TEST(AgpsDownload, AnswerWithoutTheLayoutKeepsTheOlderFile) {
         std::ofstream(answer, std::ios::binary) << a.body;
 
         const svc::AgpsDownloadOutcome outcome = svc::DownloadAgpsFile(request);
-        EXPECT_EQ(outcome.result, good ? svc::AgpsResult::Ok : svc::AgpsResult::NotEphemeris);
+        EXPECT_EQ(outcome.result, good ? svc::AgpsResult::Ok : a.refused);
         if (!good) {
             EXPECT_EQ(outcome.message, a.message);
         }
@@ -152,25 +177,33 @@ TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {
     struct Case {
         svc::AgpsKind kind;
         std::string file;
+        std::vector<std::string> sim_args;
         svc::UploadResult result;
         std::string message;
         std::vector<std::string> frames;
     };
     const std::vector<Case> cases = {
-        {svc::AgpsKind::BE, be, svc::UploadResult::Ok, "BE file update OK!",
+        {svc::AgpsKind::BE,
+         be,
+         {},
+         svc::UploadResult::Ok,
+         "BE file update OK!",
          BroadcastFramesHex(ReadBytes(be))},
         {svc::AgpsKind::LTE,
          dir / "LTE.bin",
+         {},
          svc::UploadResult::NoFile,
          " No LTE file existing!",
          {}},
     };
     for (const Case& c : cases) {
-        ReceiverSim sim;
-        ASSERT_NE(COM_Open(sim.device().c_str(), "9600"), 0);
+        ReceiverSim sim(c.sim_args);
+        const std::intptr_t port = COM_Open(sim.device().c_str(), "9600");
+        ASSERT_NE(port, 0);
         std::vector<std::string> shown;
         svc::UploadHooks hooks;
         hooks.status = [&](const std::string& s) { shown.push_back(s); };
+        hooks.await_version_reply = [port](int ms) { return ParsedVersionReply(port, ms); };
         const svc::UploadOutcome outcome = svc::UploadEphemeris(c.kind, c.file, hooks);
         EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(outcome.message, c.message);
@@ -185,6 +218,44 @@ TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {
         EXPECT_EQ(frames, c.frames) << c.file;
         EXPECT_EQ(sim.count_reports("\"vbi\",\"state\":\"on\""), 1);
         EXPECT_EQ(sim.count_reports("\"vbi\",\"state\":\"off\""), 1);
+        COM_Close();
+    }
+}
+
+// A receiver that takes nothing from the line: the frames fit into the
+// port's buffer, so the upload alone cannot tell; the missing answer after
+// the switch back does.
+TEST(EphemerisUpload, ReceiverThatHeardNothingIsNoSuccess) {
+    TempDir dir;
+    struct Case {
+        svc::AgpsKind kind;
+        std::string message;
+        std::vector<std::string> shown_last;  // LTE shows its message before the switch back
+    };
+    const std::vector<Case> cases = {
+        {svc::AgpsKind::BE, " BE file update failed!(NG)", {" BE file update failed!(NG)"}},
+        {svc::AgpsKind::LTE,
+         " LTE file update failed!(NG)",
+         {"LTE File update OK!", " LTE file update failed!(NG)"}},
+    };
+    for (const Case& c : cases) {
+        const std::string kind = c.kind == svc::AgpsKind::BE ? "be" : "lte";
+        const std::string file = dir / kind;
+        MadeEphemerisFile(kind, file);
+        ReceiverSim sim({"--fault", "deaf"});
+        const std::intptr_t port = COM_Open(sim.device().c_str(), "9600");
+        ASSERT_NE(port, 0);
+        std::vector<std::string> shown;
+        svc::UploadHooks hooks;
+        hooks.status = [&](const std::string& s) { shown.push_back(s); };
+        hooks.await_version_reply = [port](int ms) { return ParsedVersionReply(port, ms); };
+        const svc::UploadOutcome outcome = svc::UploadEphemeris(c.kind, file, hooks);
+        EXPECT_EQ(outcome.result, svc::UploadResult::NoAnswer);
+        EXPECT_EQ(outcome.message, c.message);
+        ASSERT_GE(shown.size(), c.shown_last.size());
+        EXPECT_EQ(std::vector<std::string>(
+                      shown.end() - static_cast<std::ptrdiff_t>(c.shown_last.size()), shown.end()),
+                  c.shown_last);
         COM_Close();
     }
 }

@@ -98,7 +98,20 @@ class Commands(unittest.TestCase):
             (["flash", "--kind", "firmware"], 2, r"FILE", None),
             (["-p", "COM9", "monitor"], 2, r"monitor takes one port", None),
             (["-b", "auto", "ports", "-p", "COM9"], 2, r"ports takes one port", None),
-            (["bogus"], 2, r"subcommand", None),
+            (["bogus"], 2, r"^zorvik: bogus is not a command; the commands are ports, monitor, record", None),
+            (["send", "PKVX14,8*FF"], 1, r"Please key in .* \(the checksum FF does not match the text, whose "
+                                          r"checksum is 04\)$", None),
+            (["sentences", "GSV=on", "gsv=off"], 2, r"GSV is given more than once", None),
+            (["single-channel", "00"], 2, r"00 is no satellite a receiver tracks: 01 to 32 \(GPS\), 33 to 64", None),
+            (["single-channel", "99"], 2, r"99 is no satellite", None),
+            (["--timeout", "nan", "version"], 2, r"nan is not a number of seconds above 0 and at most 3600\n", None),
+            (["--timeout", "1e10", "version"], 2, r"1e10 is not a number of seconds above 0 and at most 3600\n", None),
+            (["monitor", "--seconds", "inf"], 2, r"inf is not a number of seconds above 0 and at most 31622400\n",
+             None),
+            (["send", "PKVX14,8", "--wait", "-1"], 2, r"-1 is not a number of seconds from 0 to 3600\n", None),
+            (["flash", "--kind", "fsa", "/nonexistent.bin"], 1,
+             r"File is not selected!\(NG\) \(/nonexistent\.bin: no such file\)$", None),
+            (["flash", "--kind", "fsa", "/"], 1, r"File is not selected!\(NG\) \(/: a directory\)$", None),
         ]
         for args, status, pattern, sent in cases:
             with self.subTest(args=args):
@@ -362,6 +375,15 @@ class Flash(unittest.TestCase):
             self.assertRegex(run.stderr.splitlines()[-1], r"^zorvik: %s: Waiting NAK Timeout\.\.\.; the receiver is "
                              r"in its boot loader at 115200 bps .*running the flash again recovers it$" % sim.device)
 
+    def test_receiver_vanishes_during_the_erase(self):
+        # Nothing is left in a boot loader when the device went away.
+        with Sim(SIM, "--erase-seconds", "20", "--fault", "vanish-after-seconds=3") as sim:
+            run = zorvik(sim.device, "flash", "--kind", "fsa", self.image, "--wait-ms", "4000")
+            self.assertEqual(run.returncode, 1)
+            self.assertEqual(run.stderr.splitlines()[-1], "zorvik: Waiting NAK Timeout...; lost %s port: the device "
+                             "is gone (once it is back, running the flash again recovers a receiver left in its "
+                             "boot loader)" % sim.device)
+
     def test_first_ctrl_c_warns_second_cancels(self):
         with Sim(SIM, *FAST, "--fault", "no-nak") as sim:
             proc = subprocess.Popen([ZORVIK, "-p", sim.device, "flash", "--kind", "fsa", self.image,
@@ -375,6 +397,11 @@ class Flash(unittest.TestCase):
             self.assertEqual(proc.returncode, 130)
             self.assertIn("Flash would be damaged! Are you sure?", err)
             self.assertIn("cancelled", err.splitlines()[-1])
+
+
+def write_file(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 class Agps(AgpsServerCase):
@@ -396,30 +423,56 @@ class Agps(AgpsServerCase):
             self.assertEqual(run.returncode, 0, run.stderr)
 
     def test_refused_answer_keeps_the_older_file(self):
-        # An error page served with 200: not saved, said so, the older file
+        # An error page served with 200, or a well-formed file the upload would
+        # find nothing valid in now: not saved, said so, the older file
         # uploaded only when asked for.
         older = os.path.join(self.dir.name, "BE.bin")
         subprocess.run([sys.executable, AGPS_SERVER, "--write-be", older], check=True)
         with open(older, "rb") as f:
             before = f.read()
-        with tempfile.NamedTemporaryFile(suffix=".html") as page:
-            page.write(b"<html><body>Service unavailable</body></html>\n")
-            page.flush()
-            with AgpsServer(AGPS_SERVER, "--answer", page.name) as server, Sim(SIM, *FAST) as sim:
-                refused = zorvik(sim.device, "agps", "be", "--host", server.host, cwd=self.dir.name)
-                run = zorvik(sim.device, "agps", "be", "--host", server.host, "--allow-old", cwd=self.dir.name)
-                self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
-                sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
-        kept = "BE.bin kept: the answer is not a broadcast ephemeris file (46 bytes, fewer than 2048)"
-        self.assertEqual(refused.returncode, 1)
-        self.assertIn(kept + "; the older BE.bin (", refused.stderr)
-        self.assertIn(kept + "; uploading the older BE.bin (", run.stderr)
-        self.assertNotIn("Saved", run.stdout)
-        self.assertTrue(run.stdout.endswith("BE file update OK!\n"), run.stdout)
-        with open(older, "rb") as f:
-            self.assertEqual(f.read(), before)
-        self.assertEqual(os.listdir(self.dir.name), ["BE.bin"])
-        self.assertEqual(sent, vbi_frames(before, before.index(b"\n") + 1))
+        answers = [
+            # how the answer is made, why it is refused
+            (lambda path: write_file(path, b"<html><body>Service unavailable</body></html>\n"),
+             "is not a broadcast ephemeris file (46 bytes, fewer than 2048)"),
+            (lambda path: subprocess.run([sys.executable, AGPS_SERVER, "--age", str(5 * 3600), "--write-be", path],
+                                         check=True),
+             "is a broadcast ephemeris file not valid now (its four hours have passed)"),
+            (lambda path: subprocess.run([sys.executable, AGPS_SERVER, "--age", str(-30 * 86400), "--write-be",
+                                          path], check=True),
+             "is a broadcast ephemeris file not valid now (its four hours have not begun)"),
+        ]
+        for make, why in answers:
+            with self.subTest(why=why), tempfile.TemporaryDirectory() as tmp:
+                answer = os.path.join(tmp, "answer")
+                make(answer)
+                with AgpsServer(AGPS_SERVER, "--answer", answer) as server, Sim(SIM, *FAST) as sim:
+                    refused = zorvik(sim.device, "agps", "be", "--host", server.host, cwd=self.dir.name)
+                    run = zorvik(sim.device, "agps", "be", "--host", server.host, "--allow-old", cwd=self.dir.name)
+                    self.assertIsNotNone(sim.wait_report(lambda r: r.get("state") == "off", 3))
+                    sent = [r["hex"] for r in sim.reports() if r.get("event") == "frame"]
+                kept = "BE.bin kept: the answer " + why
+                self.assertEqual(refused.returncode, 1)
+                self.assertIn(kept + "; the older BE.bin (", refused.stderr)
+                self.assertIn(kept + "; uploading the older BE.bin (", run.stderr)
+                self.assertNotIn("Saved", run.stdout)
+                self.assertTrue(run.stdout.endswith("BE file update OK!\n"), run.stdout)
+                with open(older, "rb") as f:
+                    self.assertEqual(f.read(), before)
+                self.assertEqual(os.listdir(self.dir.name), ["BE.bin"])
+                self.assertEqual(sent, vbi_frames(before, before.index(b"\n") + 1))
+
+    def test_receiver_that_takes_nothing(self):
+        # The frames fit into the port's buffer; only the receiver's answer
+        # after the switch back shows whether it heard anything.
+        subprocess.run([sys.executable, AGPS_SERVER, "--write-be", os.path.join(self.dir.name, "BE.bin")],
+                       check=True)
+        with Sim(SIM, *FAST, "--fault", "deaf") as sim:
+            run = zorvik(sim.device, "--timeout", "2", "agps", "be", "--no-download", cwd=self.dir.name)
+        self.assertEqual(run.returncode, 1, run.stdout)
+        self.assertEqual(run.stdout, "")
+        self.assertEqual(run.stderr.splitlines()[-1],
+                         "zorvik: BE file update failed!(NG): the receiver on %s did not answer after the switch "
+                         "back to NMEA input" % sim.device)
 
     def test_server_down_without_file(self):
         with Sim(SIM, *FAST) as sim:

@@ -89,7 +89,7 @@ class SeveralPorts(unittest.TestCase):
                 if sim is sims[1]:
                     self.assertFalse(record["ok"])
                     self.assertNotIn("version", record)
-                    self.assertIn("boot loader at 115200 bps", record["error"])
+                    self.assertIn("Lost %s port: the device is gone" % sim.device, record["error"])
                     self.assertIn("%s: zorvik: %s" % (sim.device, record["error"]), run.stderr)
                 else:
                     self.assertTrue(record["ok"], record)
@@ -124,16 +124,45 @@ class Listening(unittest.TestCase):
                 commands = [r for r in sim.reports() if r.get("event") == "command"]
                 self.assertEqual(commands, [])
 
+    @staticmethod
+    def whole_epochs(lines):
+        """The epochs of a recording that it holds from their RMC to the next RMC."""
+        starts = [i for i, line in enumerate(lines) if line.startswith(b"$GPRMC")]
+        return [lines[a:b] for a, b in zip(starts, starts[1:])]
+
     def test_sentence_switch_that_does_not_take(self):
-        # A replay keeps sending what it recorded, whatever is switched.
-        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, *FAST) as live:
-            recording = os.path.join(tmp, "line.nmea")
-            self.assertEqual(zorvik("-p", live.device, "record", recording, "--seconds", "3").returncode, 0)
-            with Sim(SIM, "--replay", recording, "--loop") as sim:
-                run = zorvik("-p", sim.device, "sentences", "GSV=off", "GGA=on", timeout=20)
-                self.assertEqual(run.returncode, 1)
-                self.assertEqual(run.stderr.splitlines()[-1],
-                                 "zorvik: The receiver on %s did not switch GSV off within 3 epochs" % sim.device)
+        # A replay keeps sending what it recorded, whatever is switched. The
+        # recordings are cut to whole epochs here, so that where a run of the
+        # live receiver began and ended within its second does not matter.
+        cases = [
+            # why, epochs of the recording as played
+            ("whole epochs", lambda e: e[0] + e[1] + e[2]),
+            ("last epoch cut before its GSV", lambda e: e[0] + e[1] + [l for l in e[2] if b"GSV" not in l]),
+        ]
+        with tempfile.TemporaryDirectory() as tmp:
+            live_recording = os.path.join(tmp, "live.nmea")
+            with Sim(SIM, *FAST) as live:
+                run = zorvik("-p", live.device, "record", live_recording, "--seconds", "4.5")
+                self.assertEqual(run.returncode, 0, run.stderr)
+            with open(live_recording, "rb") as f:
+                epochs = self.whole_epochs(f.read().splitlines(keepends=True))
+            self.assertGreaterEqual(len(epochs), 3)
+            for why, played in cases:
+                with self.subTest(why=why):
+                    recording = os.path.join(tmp, "line.nmea")
+                    with open(recording, "wb") as f:
+                        f.writelines(played(epochs))
+                    with Sim(SIM, "--replay", recording, "--loop") as sim:
+                        run = zorvik("-p", sim.device, "sentences", "GSV=off", "GGA=on", timeout=20)
+                        self.assertEqual(run.returncode, 1, run.stdout)
+                        self.assertEqual(run.stderr.splitlines()[-1],
+                                         "zorvik: The receiver on %s did not switch GSV off within 4 epochs"
+                                         % sim.device)
+                        if why == "whole epochs":
+                            run = zorvik("-p", sim.device, "single-channel", "06", timeout=20)
+                            self.assertEqual((run.returncode, run.stderr.splitlines()[-1]),
+                                             (1, "zorvik: The receiver on %s did not track SV 06 alone within 4 "
+                                                 "epochs" % sim.device))
 
 
 class AutoRate(unittest.TestCase):
@@ -144,6 +173,23 @@ class AutoRate(unittest.TestCase):
                 self.assertEqual(run.returncode, 0, run.stderr)
                 self.assertTrue(records(run.stdout)[sim.device]["ok"])
                 self.assertIn("zorvik: %s: receiver found at %s bps\n" % (sim.device, rate), run.stderr)
+
+    def test_flash_recovers_a_receiver_left_in_its_boot_loader(self):
+        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, "--erase-seconds", "1") as sim:
+            image = os.path.join(tmp, "fsa.bin")
+            with open(image, "wb") as f:
+                f.write(os.urandom(8192))
+            # A NAK wait shorter than the erase leaves the receiver in its loader.
+            left = zorvik("-p", sim.device, "flash", "--kind", "fsa", image, "--wait-ms", "200")
+            self.assertEqual(left.returncode, 1)
+            self.assertIn("running the flash again recovers it", left.stderr)
+            run = zorvik("-p", sim.device, "-b", "auto", *TIMEOUT, "--json", "flash", "--kind", "fsa", image)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertIn("looking for its boot loader at 115200 bps", run.stderr)
+            record = records(run.stdout)[sim.device]
+            self.assertEqual(record["version"], {"firmware": "1.5", "kernel": "2.3", "fsa": "1.08"})
+            with open(sim.image, "rb") as got, open(image, "rb") as sent:
+                self.assertEqual(got.read(), sent.read())
 
     def test_none_answers(self):
         with Sim(SIM, *FAST, "--fault", "silent") as sim:
@@ -161,7 +207,8 @@ class Signals(unittest.TestCase):
         # simulator arguments, the report that triggers SIGTERM, exit status, last line on stderr
         (["--fault", "no-nak"], lambda r: r.get("state") == "erasing", 143,
          r"Download cancelled \(Flash is being erased\.\.\.\); the receiver is in its boot loader at 115200 bps"),
-        ([], lambda r: r.get("event") == "block", 0, r"the cancel came too late: the image was transferred whole$"),
+        ([], lambda r: r.get("event") == "block", 0,
+         r"the cancel came too late: the image was transferred whole; its versions were not read back$"),
     ]
 
     def test_sigterm_during_a_flash(self):
@@ -180,6 +227,28 @@ class Signals(unittest.TestCase):
                     self.assertRegex(err.splitlines()[-1], last_line)
                     if status == 0:
                         self.assertTrue(out.startswith("File upload OK!(OK)\n"), out)
+
+    def test_monitor_ended_from_outside(self):
+        # A hang-up cancels; a reader that leaves the pipe is a failed write. Both say so.
+        cases = [
+            # how the run is ended, exit status, last line on stderr
+            (lambda proc: proc.send_signal(signal.SIGHUP), 129,
+             "Monitoring cancelled (SIGHUP: the terminal or session went away)"),
+            (lambda proc: proc.stdout.close(), 1, "Cannot write the result to standard output: Broken pipe"),
+        ]
+        with Sim(SIM, *FAST) as sim:
+            for end, status, last_line in cases:
+                with self.subTest(status=status):
+                    proc = subprocess.Popen([ZORVIK, "-p", sim.device, "monitor"], stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE, text=True)
+                    self.assertTrue(proc.stdout.readline())
+                    end(proc)
+                    err = proc.stderr.read()
+                    self.assertEqual(proc.wait(timeout=10), status, err)
+                    self.assertEqual(err.splitlines()[-1], "zorvik: %s: %s" % (sim.device, last_line))
+                    if not proc.stdout.closed:
+                        proc.stdout.close()
+                    proc.stderr.close()
 
     def test_sigterm_reaches_every_port(self):
         stack, sims = started_sims([], [])
@@ -278,6 +347,47 @@ class JsonRecords(unittest.TestCase):
 
 
 class Output(unittest.TestCase):
+    def test_closed_standard_descriptors(self):
+        # A descriptor closed at start must not become the port: the recording
+        # would go into the receiver as commands.
+        cases = [
+            # arguments, descriptor closed, exit status, line on stderr
+            (["record", "-", "--seconds", "2"], 1, 1, "Cannot write the recording to standard output: "),
+            (["version"], 1, 1, "Cannot write the result to standard output: "),
+            (["version"], 0, 0, ""),
+        ]
+        with Sim(SIM, *FAST) as sim:
+            for args, closed, status, line in cases:
+                with self.subTest(args=args, closed=closed):
+                    before = len(sim.reports())
+                    run = subprocess.run([ZORVIK, "-p", sim.device, *args], capture_output=True, text=True,
+                                         timeout=30, preexec_fn=lambda fd=closed: os.close(fd))
+                    self.assertEqual(run.returncode, status, run.stderr)
+                    self.assertIn(line, run.stderr)
+                    commands = [r["text"] for r in sim.reports()[before:] if r.get("event") == "command"]
+                    self.assertEqual(commands, [] if args[0] == "record" else ["$PKVX14,8*04"])
+
+    def test_record_keeps_what_it_could_not_replace(self):
+        with tempfile.TemporaryDirectory() as tmp, Sim(SIM, *FAST, "--fault", "silent") as sim:
+            kept = os.path.join(tmp, "kept.nmea")
+            with open(kept, "w") as f:
+                f.write("$GPRMC,earlier recording\n")
+            cases = [
+                # FILE, line on stderr
+                (kept, "No valid NMEA sentences"),
+                (os.path.join(tmp, "nodir", "x.nmea"), "Cannot write %s: No such file or directory"
+                 % os.path.join(tmp, "nodir", "x.nmea")),
+                (tmp, "Cannot write %s: Is a directory" % tmp),
+            ]
+            for path, line in cases:
+                with self.subTest(path=path):
+                    run = zorvik("-p", sim.device, *TIMEOUT, "record", path, "--seconds", "2")
+                    self.assertEqual(run.returncode, 1)
+                    self.assertIn(line, run.stderr)
+            with open(kept) as f:
+                self.assertEqual(f.read(), "$GPRMC,earlier recording\n")
+            self.assertEqual(sorted(os.listdir(tmp)), ["kept.nmea"])
+
     def test_result_that_cannot_be_written(self):
         with Sim(SIM, *FAST) as sim, open("/dev/full", "w") as full:
             run = subprocess.run([ZORVIK, "-p", sim.device, "version"], stdout=full, stderr=subprocess.PIPE,

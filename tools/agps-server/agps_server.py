@@ -9,6 +9,7 @@ Python 3 standard library only.
                    [--lte-records K] [--answer FILE]
     agps_server.py --write-be FILE        write a broadcast file and exit
     agps_server.py --write-lte FILE       write a long-term file and exit
+    agps_server.py --age S --write-be F   a file whose time lies S seconds back (ahead if < 0)
 
 File formats (times in seconds on the receiver's scale, see now_on_scale):
   BE:  a first line ending in LF within 18 bytes, ten decimal digits T, a LF,
@@ -170,6 +171,9 @@ def main(argv=None):
                     help="answer every request with 200 and the bytes FILE holds then")
     ap.add_argument("--write-be", metavar="FILE")
     ap.add_argument("--write-lte", metavar="FILE")
+    ap.add_argument("--age", type=int, default=1800, metavar="S",
+                    help="with --write-be/--write-lte: the file's (first record's) time lies S "
+                         "seconds back, ahead when negative (default 1800)")
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args(argv)
     if args.lte_records < 1:
@@ -178,10 +182,10 @@ def main(argv=None):
     if args.write_be or args.write_lte:
         if args.write_be:
             with open(args.write_be, "wb") as f:
-                f.write(make_be())
+                f.write(make_be(age=args.age))
         if args.write_lte:
             with open(args.write_lte, "wb") as f:
-                f.write(make_lte(records=args.lte_records))
+                f.write(make_lte(records=args.lte_records, age=args.age))
         return 0
 
     server = Server((args.bind, args.port), Handler)

@@ -43,14 +43,15 @@ enum class AgpsResult {
     Cancelled,     // stopped on request
     BadAddress,    // the host is not "scheme://host[:port]" with scheme http or https
     NotEphemeris,  // the answer arrived but is not a file of the kind's layout
+    NotValidNow,   // a file of the kind, but the upload would find nothing valid now in it
 };
 // One line for the user, e.g. "A-GPS download failed: the server did not answer in time".
 std::string AgpsResultText(AgpsResult result);
 
 struct AgpsDownloadOutcome {
     AgpsResult result = AgpsResult::NetworkError;
-    // One line for the user: AgpsResultText, or for NotEphemeris the file and
-    // why, e.g. "BE.bin kept: the answer is not a broadcast ephemeris file
+    // One line for the user: AgpsResultText, or for NotEphemeris and
+    // NotValidNow the file and why, e.g. "BE.bin kept: the answer is not a broadcast ephemeris file
     // (46 bytes, fewer than 2048)".
     std::string message;
 };
@@ -64,10 +65,11 @@ struct AgpsDownloadRequest {
 
 // Fetches the kind's request address into the file. The answer goes to a
 // temporary file beside it, which replaces the file only once the whole
-// answer has arrived within the limits and has the layout the upload reads
-// (CheckBE, CheckLTE); any failure leaves an older file as it was and no
-// temporary file behind. Blocks the calling thread; safe to run on any
-// thread. `cancel` may be null.
+// answer has arrived within the limits, has the layout the upload reads
+// and holds frames valid now by the upload's own rule (CheckBENow,
+// CheckLTENow: an expired file must not replace a good one); any failure leaves an older file as it
+// was and no temporary file behind. Blocks the calling thread; safe to run on any thread. `cancel`
+// may be null.
 AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
                                      const std::atomic<bool>* cancel = nullptr);
 
@@ -84,11 +86,16 @@ inline constexpr const char* kLTEFailed = " LTE file update failed!(NG)";
 }  // namespace agps_text
 
 enum class UploadResult {
-    Ok,         // the library sent the valid frames
+    Ok,         // the library sent the valid frames and the receiver answers again
     NoFile,     // the file cannot be opened
     Refused,    // the library refused the file (expired, too small, no frames) or a write failed
     Cancelled,  // stopped during the pause before the upload; the switch back was sent
+    NoAnswer,   // the frames went out, but the receiver did not answer after the switch back
 };
+
+// How long the receiver may take to answer the version query after the
+// switch back to NMEA input (it answers well within a second).
+inline constexpr int kSwitchBackAnswerMs = 2000;
 
 struct UploadOutcome {
     UploadResult result = UploadResult::Refused;
@@ -99,10 +106,17 @@ struct UploadHooks {
     // The message line before the upload starts (kBEStarting, kLTEStarting).
     std::function<void(const std::string& text)> status;
     Pacing pacing;
+    // After the switch back the procedure asks for the receiver's version
+    // (CMD_FWVersion): an answer shows that the receiver heard the switch
+    // back, and the frames. This waits up to timeout_ms for the reply to
+    // raise parse_fw_ver_done and says whether it did. Empty: the state
+    // record is polled, for a caller whose reader parses on another thread.
+    std::function<bool(int timeout_ms)> await_version_reply;
 };
 
 // The BE dialog's Start: switch the receiver's input to VBI, 500 ms, UpdateBE
-// on the file, then the switch back to NMEA input, always. The port must be open.
+// on the file, then the switch back to NMEA input, always; an upload counts
+// only once the receiver answers after it. The port must be open.
 UploadOutcome UploadBE(const std::string& file, const UploadHooks& hooks = {});
 // The LTE dialog's Start: the same with a 200 ms pause and UpdateLTE; the
 // switch back comes after the message.

@@ -43,6 +43,9 @@ inline constexpr const char* kBadWaitingTime = "Waiting Time must be a whole num
 inline constexpr const char* kCloseWarning = "Flash would be damaged! Are you sure?";
 }  // namespace flash_text
 
+// The boot loader talks at this rate, whatever the NMEA rate was.
+inline constexpr const char* kLoaderBaudText = "115200";
+
 // The NAK waiting time the dialog starts with, in milliseconds.
 inline constexpr int kDefaultNakWaitMs = 5000;
 
@@ -51,6 +54,9 @@ inline constexpr int kDefaultNakWaitMs = 5000;
 // missing or unreadable file or one that is not a regular file; the kind's
 // size message for a wrong size).
 std::optional<std::string> CheckFlashFile(FlashKind kind, const std::string& path);
+// Why CheckFlashFile took the file as not selected, in a few words ("no such
+// file", "a directory", "not a regular file", or the system's reason).
+std::string UnselectedFileReason(const std::string& path);
 
 // The "Waiting Time" text: decimal digits (surrounding blanks allowed) giving
 // 0 to 2^31-1 milliseconds. False for anything else.
@@ -80,6 +86,10 @@ struct FlashRequest {
     // number; the run then only puts the port back at the NMEA rate and fails
     // with kBadWaitingTime, sending nothing.
     int nak_wait_ms = kDefaultNakWaitMs;
+    // The receiver is already in its boot loader (a run that failed after the
+    // programming sentence): no programming sentence, the run starts at the
+    // NAK wait at 115200 and ends at nmea_baud.
+    bool in_boot_loader = false;
 };
 
 struct FlashProgress {
