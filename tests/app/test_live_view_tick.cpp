@@ -20,6 +20,7 @@
 #include "DisplayFormats.h"
 #include "Main.h"
 #include "MainWindow.h"
+#include "Unit11.h"
 #include "receiver_sim.h"
 #include "shell_support.h"
 
@@ -28,9 +29,7 @@ using zorvik::apptest::PtyPeer;
 namespace {
 
 void Feed(const std::string& body) {
-    std::string line = zorvik::apptest::Sentence(body);
-    line.resize(line.size() - 2);  // the reader cuts CR LF off
-    ParseNMEA(line.data());
+    zorvik::apptest::Receive(zorvik::apptest::Sentence(body));
 }
 
 ParseNMEAInfo LibraryRecord() {
@@ -65,7 +64,11 @@ class TestLiveViewTick : public QObject {
 
     TMainMDIChild* view = nullptr;
 
-    void Tick() { MainForm->Timer1Timer(); }
+    // The sentences fed so far came as one burst: the line then went quiet.
+    void Tick() {
+        ReceivedEpochs().LineQuiet();
+        MainForm->Timer1Timer();
+    }
 
   private slots:
     void initTestCase() {
