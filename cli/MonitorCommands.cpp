@@ -82,7 +82,7 @@ void RunPorts(Report& report) {
 // Each epoch is shown once, at its first publication: when the next one
 // begins or the line goes quiet after it (EpochCollector). The first
 // sentences read may be the tail of an epoch whose start was missed: only
-// whole epochs are shown.
+// whole epochs are shown, each once it holds its RMC.
 void RunMonitor(const Session& session, const MonitorOptions& options, Report& report) {
     report.NoClosingObject();
     if (options.count && *options.count <= 0) return;
@@ -94,7 +94,10 @@ void RunMonitor(const Session& session, const MonitorOptions& options, Report& r
     bool enough = false;
     const auto show_published = [&] {
         const std::optional<zorvik::link::Epoch> epoch = link->Epochs().TakePublished();
-        if (enough || !epoch || !epoch->whole || epoch->number == last_shown) return;
+        // An epoch's line is its RMC's: a part without one waits for it.
+        if (enough || !epoch || !epoch->whole || !epoch->Has(zorvik::link::Kind::Rmc) ||
+            epoch->number == last_shown)
+            return;
         last_shown = epoch->number;
         printer.Print(*epoch);
         enough = options.count && printer.Printed() >= *options.count;

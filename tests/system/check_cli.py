@@ -120,7 +120,8 @@ class Commands(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         epoch = json.loads(run.stdout)
         self.assertEqual(list(epoch), ["port", "time", "date", "valid", "fix", "lat", "lon", "alt_m",
-                                       "speed_kmh", "heading_deg", "hdop", "vdop", "satellites"])
+                                       "speed_kmh", "heading_deg", "hdop", "vdop", "satellites",
+                                       "checksum_dropped"])
         self.assertEqual(epoch["port"], self.sim.device)
         self.assertRegex(epoch["time"], r"^\d\d:\d\d:\d\d$")
         self.assertRegex(epoch["date"], r"^20\d\d-\d\d-\d\d$")
