@@ -25,7 +25,9 @@ process per port, and every line of text output begins with the port name and ":
 .PP
 With \fB\-\-json\fR each port gives one JSON object on a line of standard output, always
 with "port" (the name as given) and "ok", and "error" (the message text mode prints) on
-failure; \fBmonitor\fR gives one object per epoch. \fBflash\fR adds "kind", "file",
+failure; \fBmonitor\fR gives one object per epoch, with null for each value that did not
+come in that epoch's own sentences, and "checksum_dropped", the number of lines dropped
+during the epoch because their checksum was wrong or missing (a noisy cable shows here). \fBflash\fR adds "kind", "file",
 "bytes", "sha256", "seconds", "result" and, after a successful flash, "version" with
 "firmware", "kernel" and "fsa" as read back from the receiver. \fBagps\fR adds "kind",
 "bytes" and "fresh" (true when this run's download was uploaded).

@@ -186,7 +186,10 @@ ZORVIK_API void CMD_Clear_nmea_sentence(void);
 
 /* Hands one received line ('$' first, line end removed; not changed) to its
  * parser. A $PKVX200 reply with code 9 while NMEA09_2ndCommmand_done is 0
- * writes the second baud-rate step (see Writes); nothing else blocks. */
+ * writes the second baud-rate step (see Writes); nothing else blocks.
+ * Nothing is verified unless checksum_check is 1 (RMC, GGA, GSA and GSV
+ * only); it is 0 at load and the library never sets it. The program and
+ * zorvik verify every line themselves before handing it over. */
 ZORVIK_API void ParseNMEA(char* line);
 /* XOR of the characters after the first one up to the first '*' (or the
  * end); also leaves its two upper-case hex digits in checksum_text. */
