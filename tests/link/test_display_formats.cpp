@@ -184,44 +184,6 @@ class TestDisplayFormats : public QObject {
         QCOMPARE(Q(DopText(0.96f)), QString(" 1.0"));
     }
 
-    // Positions that can be true, and those a receiver (or the line) may
-    // send that cannot: never shown as valid.
-    void possiblePosition_data() {
-        QTest::addColumn<QString>("lat");
-        QTest::addColumn<QChar>("ns");
-        QTest::addColumn<QString>("lon");
-        QTest::addColumn<QChar>("ew");
-        QTest::addColumn<bool>("possible");
-        QTest::newRow("an ordinary place")
-            << "4807.038" << QChar('N') << "01131.000" << QChar('E') << true;
-        QTest::newRow("the pole, the date line")
-            << "9000.0000" << QChar('N') << "18000.0000" << QChar('W') << true;
-        QTest::newRow("empty latitude and longitude")
-            << "" << QChar('N') << "" << QChar('E') << false;
-        QTest::newRow("9999.9999")
-            << "9999.9999" << QChar('N') << "99999.9999" << QChar('E') << false;
-        QTest::newRow("minutes of 60")
-            << "4860.0000" << QChar('N') << "01131.000" << QChar('E') << false;
-        QTest::newRow("just past the pole")
-            << "9000.0001" << QChar('N') << "01131.000" << QChar('E') << false;
-        QTest::newRow("longitude minutes of 75")
-            << "4807.038" << QChar('N') << "01175.000" << QChar('E') << false;
-        QTest::newRow("no hemisphere")
-            << "4807.038" << QChar('\0') << "01131.000" << QChar('E') << false;
-        QTest::newRow("a sign") << "-4807.038" << QChar('N') << "01131.000" << QChar('E') << false;
-        QTest::newRow("letters") << "48O7.038" << QChar('N') << "01131.000" << QChar('E') << false;
-    }
-    void possiblePosition() {
-        QFETCH(QString, lat);
-        QFETCH(QChar, ns);
-        QFETCH(QString, lon);
-        QFETCH(QChar, ew);
-        QFETCH(bool, possible);
-        QCOMPARE(
-            PossiblePosition(lat.toStdString(), ns.toLatin1(), lon.toStdString(), ew.toLatin1()),
-            possible);
-    }
-
     // What the receiver sent and what the view shows: whole seconds cut,
     // arc-seconds exact to the shown digits, and a field left empty shown
     // empty (a received zero is still a number).
