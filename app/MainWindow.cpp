@@ -14,14 +14,18 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <iterator>
+#include <optional>
 
 #include "BaudChange.h"
 #include "ChannelChart.h"
 #include "DisplayFormats.h"
+#include "EpochCollector.h"
 #include "Fonts.h"
 #include "Main.h"
 #include "SetBaudRate.h"
 #include "SkyPlot.h"
+#include "Unit11.h"
 
 TMainMDIChild* MainMDIChild = nullptr;
 int SortByPRN = 0;
@@ -33,6 +37,7 @@ namespace fmt = zorvik::link::DisplayFormats;
 const QColor kNavy(0, 0, 128);
 const QColor kBlue(0, 0, 255);
 const QColor kValidGreen(207, 255, 207);
+constexpr int kChannels = static_cast<int>(std::size(ParseNMEAInfo{}.sv_prn));
 // Fix and Mode while they claim nothing, as at start-up.
 const QString kNothingClaimed = QStringLiteral(" ");
 
@@ -341,15 +346,13 @@ void TMainMDIChild::DrawSkyBackground() {
 
 void TMainMDIChild::DrawChannelChart() {
     if (SortByPRN != 0) {
-        sort_sv_cn();
-        // The library has just rebuilt its PRN-ordered columns from the same
-        // table; take them now rather than one drawing late.
-        ParseNMEAInfo fresh;
-        GetParseNMEAInfo(&fresh);
-        std::copy(std::begin(fresh.sorted_prn), std::end(fresh.sorted_prn), StateCopy.sorted_prn);
-        std::copy(std::begin(fresh.sorted_snr), std::end(fresh.sorted_snr), StateCopy.sorted_snr);
-        std::copy(std::begin(fresh.sorted_status), std::end(fresh.sorted_status),
+        // Sorted from the copy's own table by the library's rule: the
+        // library's live table may already hold part of the next epoch.
+        std::copy(std::begin(StateCopy.sv_snr), std::end(StateCopy.sv_snr), StateCopy.sorted_snr);
+        std::copy(std::begin(StateCopy.sv_prn), std::end(StateCopy.sv_prn), StateCopy.sorted_prn);
+        std::copy(std::begin(StateCopy.ch_status), std::end(StateCopy.ch_status),
                   StateCopy.sorted_status);
+        SV_Sort(StateCopy.sorted_snr, StateCopy.sorted_prn, kChannels, StateCopy.sorted_status);
     }
     const QImage chart = ChannelChart::Render(StateCopy, SortByPRN != 0);
     if (chart.isNull()) {
@@ -414,9 +417,10 @@ void TMainMDIChild::ClearTtffResult() {
     Edit8->clear();
 }
 
-void TMainMDIChild::ShowNavigation() {
-    const ParseNMEAInfo& s = StateCopy;
-    if (s.parse_rmc_done != 1) return;
+void TMainMDIChild::ShowNavigation(const zorvik::link::Epoch& epoch) {
+    using zorvik::link::Kind;
+    if (!epoch.Has(Kind::Rmc)) return;
+    const ParseNMEAInfo& s = epoch.record;
     Edit1->setText(Text(fmt::TimeText(fmt::FieldText(s.utc_time))));
 
     const fmt::Dms lat = fmt::ToDms(fmt::FieldText(s.latitude));
@@ -428,51 +432,90 @@ void TMainMDIChild::ShowNavigation() {
     Edit21->setText(Text(fmt::MinutesSecondsText(lon, s.lon_hemisphere)));
     Edit14->setText(Text(fmt::SpeedText(fmt::FieldText(s.speed))));
     Edit15->setText(Text(fmt::CourseText(fmt::FieldText(s.course))));
-    // Altitude and DOPs come with other sentences; until these have arrived
-    // on this link, the record still holds an earlier link's values. The GGA
-    // flag is cleared only on connect.
-    if (s.parse_gga_done == 1) Edit13->setText(Text(fmt::AltitudeText(fmt::FieldText(s.altitude))));
-    if (gsa_on_link_) {
+    // Altitude and DOPs of this epoch's own GGA and GSA, never an older one's
+    // beside this time.
+    if (epoch.Has(Kind::Gga)) {
+        Edit13->setText(Text(fmt::AltitudeText(fmt::FieldText(s.altitude))));
+        gga_on_link_ = true;
+    }
+    if (epoch.Has(Kind::Gsa)) {
         Edit16->setText(Text(fmt::DopText(s.hdop)));
         Edit17->setText(Text(fmt::DopText(s.vdop)));
+        gsa_on_link_ = true;
     }
-
-    const bool valid = s.rmc_status == 'A';
-    const QColor colour = valid ? kValidGreen : ButtonFace();
-    for (QLineEdit* edit : ValidityEdits()) SetFieldColour(edit, colour);
-    Edit18->setText(valid ? " Valid " : " Invalid ");
+    position_valid_ =
+        s.rmc_status == 'A' && fmt::PossiblePosition(fmt::FieldText(s.latitude), s.lat_hemisphere,
+                                                     fmt::FieldText(s.longitude), s.lon_hemisphere);
+    fix_text_ = position_valid_ ? " Valid " : " Invalid ";
 }
 
-void TMainMDIChild::ShowFixMode() {
-    if (!gsa_on_link_) return;
-    switch (StateCopy.fix_mode) {
+void TMainMDIChild::ShowFixMode(const zorvik::link::Epoch& epoch) {
+    if (!epoch.Has(zorvik::link::Kind::Gsa)) return;
+    gsa_on_link_ = true;
+    switch (epoch.record.fix_mode) {
         case 1:
-            Edit19->setText(" Invalid ");
+            mode_text_ = " Invalid ";
             Edit3->setText("     0");
             Edit4->setText("     0");
             Edit20->setText("0'0.0");
             Edit21->setText("0'0.0");
             break;
         case 2:
-            Edit19->setText(" 2D ");
+            mode_text_ = " 2D ";
             break;
         case 3:
-            Edit19->setText(" 3D ");
+            mode_text_ = " 3D ";
             break;
         default:
             break;
     }
 }
 
-void TMainMDIChild::NoteArrivals(const ParseNMEAInfo& copy) {
-    if (copy.parse_gsa_done == 1) gsa_on_link_ = true;
+void TMainMDIChild::ShowFreshness(const zorvik::link::Freshness& fresh) {
+    const bool position_current = position_valid_ && fresh.rmc;
+    const bool dop_current = position_current && fresh.gsa && gsa_on_link_;
+    for (QLineEdit* edit : ValidityEdits()) {
+        bool current = position_current;
+        if (edit == Edit13) current = position_current && fresh.gga && gga_on_link_;
+        if (edit == Edit16 || edit == Edit17 || edit == Edit19) current = dop_current;
+        SetFieldColour(edit, current ? kValidGreen : ButtonFace());
+    }
+    Edit18->setText(fresh.rmc ? fix_text_ : kNothingClaimed);
+    Edit19->setText(fresh.gsa && gsa_on_link_ ? mode_text_ : kNothingClaimed);
+}
+
+void TMainMDIChild::ShowSky(const ParseNMEAInfo& sky) {
+    // The chart and plot read StateCopy: this epoch's whole table goes there.
+    std::copy(std::begin(sky.sv_prn), std::end(sky.sv_prn), StateCopy.sv_prn);
+    std::copy(std::begin(sky.sv_elevation), std::end(sky.sv_elevation), StateCopy.sv_elevation);
+    std::copy(std::begin(sky.sv_azimuth), std::end(sky.sv_azimuth), StateCopy.sv_azimuth);
+    std::copy(std::begin(sky.sv_snr), std::end(sky.sv_snr), StateCopy.sv_snr);
+    std::copy(std::begin(sky.sv_pos_missing), std::end(sky.sv_pos_missing),
+              StateCopy.sv_pos_missing);
+    std::copy(std::begin(sky.ch_status), std::end(sky.ch_status), StateCopy.ch_status);
+    std::copy(std::begin(sky.sv_used), std::end(sky.sv_used), StateCopy.sv_used);
+    DrawSkyPlot();
+    DrawChannelChart();
+    sky_shown_ = true;
+}
+
+void TMainMDIChild::ShowNoSky() {
+    if (!sky_shown_) return;
+    DrawEmptyChannelChart();
+    DrawSkyBackground();
+    sky_shown_ = false;
 }
 
 void TMainMDIChild::ShowNothingCurrent() {
     gsa_on_link_ = false;
+    gga_on_link_ = false;
+    position_valid_ = false;
+    fix_text_ = kNothingClaimed;
+    mode_text_ = kNothingClaimed;
     for (QLineEdit* edit : ValidityEdits()) SetFieldColour(edit, ButtonFace());
     Edit18->setText(kNothingClaimed);
     Edit19->setText(kNothingClaimed);
+    ShowNoSky();
 }
 
 void TMainMDIChild::ShowStartUpLook() {
@@ -500,7 +543,6 @@ void TMainForm::Timer1Timer() {
         ShowLinkStatus("Connected : ");
         set_live_items(true);
         GetParseNMEAInfo(&StateCopy);
-        if (view != nullptr) view->NoteArrivals(StateCopy);
         if (VersionCaptionShown == 0 && StateCopy.parse_fw_ver_done == 1) {
             if (view != nullptr) {
                 view->setWindowTitle(Text(fmt::VersionCaption(
@@ -542,27 +584,28 @@ void TMainForm::Timer1Timer() {
         set_live_items(false);
     }
 
+    // What the reader gathered: one epoch's values shown together, each
+    // field group current only while its sentence keeps arriving intact.
+    zorvik::link::EpochCollector& epochs = ReceivedEpochs();
+    const std::optional<zorvik::link::Epoch> epoch =
+        connected ? epochs.TakePublished() : std::nullopt;
     if (view != nullptr) {
         view->ShowTtffResult();
-        if (connected) view->ShowNavigation();
+        if (epoch) view->ShowNavigation(*epoch);
     }
     CMD_Clear_parse_rmc_done();
-    if (view != nullptr && connected) view->ShowFixMode();
+    if (view != nullptr && epoch) view->ShowFixMode(*epoch);
+    const zorvik::link::Freshness fresh = epochs.FreshAt(zorvik::link::SteadyClock::now());
+    if (view != nullptr && connected) view->ShowFreshness(fresh);
 
     GetParseNMEAInfo(&StateCopy);
-    if (view != nullptr && connected) view->NoteArrivals(StateCopy);
-    if (StateCopy.parse_gsv_done == 1 && StateCopy.parse_gsa_done == 1) {
-        GetChStatus();
-        // The statuses just derived belong to the table of this copy; take
-        // them now so that each satellite is drawn with its own status.
-        ParseNMEAInfo fresh;
-        GetParseNMEAInfo(&fresh);
-        std::copy(std::begin(fresh.ch_status), std::end(fresh.ch_status), StateCopy.ch_status);
-        if (view != nullptr) {
-            view->DrawSkyPlot();
-            view->DrawChannelChart();
-        }
+    if (!connected) return;
+    // The chart and plot only from a whole GSV group with its epoch's GSA.
+    if (const std::optional<zorvik::link::Epoch> sky = epochs.TakeSky()) {
+        if (view != nullptr) view->ShowSky(sky->record);
         CMD_Clear_parse_gsv_done();
         CMD_Clear_parse_gsa_done();
+    } else if (!fresh.sky && view != nullptr) {
+        view->ShowNoSky();
     }
 }

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "EpochCollector.h"
 #include "ZorvikDll.h"
 
 class QGroupBox;
@@ -128,20 +129,24 @@ class TMainMDIChild : public QWidget {
     void DrawChannelChart();
     void DrawSkyPlot();
 
-    // Parts of the main window's tick that write this view's fields from
-    // StateCopy. Navigation and fix mode are shown only in ticks that began
-    // with the port open.
+    // Parts of the main window's tick that write this view's fields, from
+    // StateCopy (TTFF) and from one published epoch (navigation, fix mode),
+    // only in ticks that began with the port open.
     void ShowTtffResult();
     // A new test or link: the field stays empty until the receiver reports
     // this test's time to first fix.
     void ClearTtffResult();
-    void ShowNavigation();
-    void ShowFixMode();
-    // Notes from a copy of the record which sentences have arrived on the
-    // current link.
-    void NoteArrivals(const ParseNMEAInfo& copy);
-    // The link ended: Fix and Mode claim nothing and no field stays green;
-    // the last values stay readable.
+    void ShowNavigation(const zorvik::link::Epoch& epoch);
+    void ShowFixMode(const zorvik::link::Epoch& epoch);
+    // Each field group is green, and Fix and Mode claim, only while its
+    // sentence keeps arriving intact (a possible position with status A).
+    void ShowFreshness(const zorvik::link::Freshness& fresh);
+    // Chart and sky plot of one epoch's whole channel table.
+    void ShowSky(const ParseNMEAInfo& sky);
+    // Chart and plot claim nothing: empty frames and the bare template.
+    void ShowNoSky();
+    // The link ended: Fix and Mode claim nothing, no field stays green and
+    // the chart and plot are blank; the last values stay readable.
     void ShowNothingCurrent();
     // A new link: the navigation fields return to their start-up look until
     // the receiver's sentences arrive.
@@ -162,10 +167,14 @@ class TMainMDIChild : public QWidget {
     void Report(const QString& message);
     bool chart_failure_reported_ = false;
     bool sky_failure_reported_ = false;
-    // A GSA has arrived on the current link, so fix mode and DOPs in the
-    // record are this receiver's. The tick clears the GSA flag after drawing,
-    // hence this note.
+    // A GGA and a GSA have been shown from the current link.
+    bool gga_on_link_ = false;
     bool gsa_on_link_ = false;
+    // The last RMC shown had status A and a possible position.
+    bool position_valid_ = false;
+    QString fix_text_ = QStringLiteral(" ");   // Edit18 while RMC arrives
+    QString mode_text_ = QStringLiteral(" ");  // Edit19 while GSA arrives
+    bool sky_shown_ = false;                   // the chart and plot show satellites
 };
 
 extern TMainMDIChild* MainMDIChild;

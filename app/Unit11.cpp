@@ -10,6 +10,7 @@
 #include <string>
 
 #include "BaudChange.h"
+#include "EpochCollector.h"
 #include "LineReader.h"
 #include "Main.h"
 #include "Unit12.h"
@@ -90,10 +91,18 @@ std::string Local(const QString& text) {
 
 zorvik::link::OpenResult Opened(const zorvik::link::OpenResult& result) {
     PortHandle.store(result.handle);
+    // Whatever was heard belongs to the link before.
+    ReceivedEpochs().Reset();
     return result;
 }
 
 }  // namespace
+
+zorvik::link::EpochCollector& ReceivedEpochs() {
+    // Never destroyed: a reader may still be leaving when the program ends.
+    static auto* epochs = new zorvik::link::EpochCollector;
+    return *epochs;
+}
 
 // ---- Opening and closing the port ---------------------------------------------
 
@@ -103,6 +112,7 @@ zorvik::link::OpenResult OpenPortBetweenReads(const QString& port_name, const QS
 
 void ClosePortBetweenReads() {
     zorvik::link::ClosePort();
+    ReceivedEpochs().Reset();
 }
 
 zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name,
@@ -182,9 +192,14 @@ void UartThread::run() {
     loop.stop = [this] { return isInterruptionRequested(); };
     loop.paused = [] { return download_running.load() != 0; };
     loop.handle = [] { return static_cast<zorvik::serial::Handle>(PortHandle.load()); };
+    // Every line is shown; only an intact one is parsed.
     loop.on_line = [](const zorvik::link::Line& line) {
         if (TTerminal* term = Terminal) handoff().Show(term, line.text);
-        ParseNMEA(line.text);
+        ReceivedEpochs().Take(line);
+        return zorvik::link::Next::Continue;
+    };
+    loop.on_event = [](zorvik::link::Event event) {
+        if (event == zorvik::link::Event::Quiet) ReceivedEpochs().LineQuiet();
         return zorvik::link::Next::Continue;
     };
     zorvik::link::RunReadLoop(g_reader, loop);

@@ -4,11 +4,13 @@
 #include <QString>
 #include <QThread>
 
+#include "EpochCollector.h"
 #include "PortLink.h"
 
 // The reader: while connected it runs the link module's reading loop on the
 // open port through PortHandle; each complete sentence is shown in the
-// terminal (run on the GUI thread, waited for) and then handed to ParseNMEA.
+// terminal (run on the GUI thread, waited for) and then, when its checksum
+// holds, handed to ParseNMEA through ReceivedEpochs().
 // It frees itself when its body returns. Only one reader reads the port at any
 // time: a new reader waits until every earlier one has left its body.
 class UartThread : public QThread {
@@ -40,3 +42,7 @@ zorvik::link::OpenResult ReopenPortBetweenReads(const QString& port_name, const 
 // The reopen of a baud-rate change (link::OpenAtNewRate), with PortHandle following.
 zorvik::link::OpenResult OpenAtNewRateBetweenReads(const QString& port_name,
                                                    const QString& baud_text);
+
+// The epochs the reader gathers for the live view; emptied whenever the port
+// is opened or closed.
+zorvik::link::EpochCollector& ReceivedEpochs();

@@ -21,17 +21,32 @@ using DisplayFormats::ReceivedDop;
 using DisplayFormats::ReceivedNumber;
 
 using DisplayFormats::kKmhPerKnot;
+using zorvik::link::Epoch;
+using zorvik::link::Kind;
 constexpr const char* kDegreeSign = "\u00b0";
 
-// The receiver has a fix when RMC says so and GSA does not say "no fix".
-bool HasFix(const ParseNMEAInfo& info) {
-    return info.rmc_status == 'A' && info.fix_mode != 1;
+// The epoch's RMC says A and its position can be true.
+bool ValidPosition(const Epoch& e) {
+    const ParseNMEAInfo& info = e.record;
+    return e.Has(Kind::Rmc) && info.rmc_status == 'A' &&
+           DisplayFormats::PossiblePosition(FieldText(info.latitude), info.lat_hemisphere,
+                                            FieldText(info.longitude), info.lon_hemisphere);
 }
 
-std::string FixState(const ParseNMEAInfo& info) {
-    if (!HasFix(info)) return "Invalid";
-    if (info.fix_mode == 2) return "Valid 2D";
-    if (info.fix_mode == 3) return "Valid 3D";
+// The epoch's fix mode; 0 when it had no GSA.
+int FixMode(const Epoch& e) {
+    return e.Has(Kind::Gsa) ? e.record.fix_mode : 0;
+}
+
+// A valid position that the epoch's GSA does not call "no fix".
+bool HasFix(const Epoch& e) {
+    return ValidPosition(e) && FixMode(e) != 1;
+}
+
+std::string FixState(const Epoch& e) {
+    if (!HasFix(e)) return "Invalid";
+    if (FixMode(e) == 2) return "Valid 2D";
+    if (FixMode(e) == 3) return "Valid 3D";
     return "Valid";
 }
 
@@ -82,19 +97,33 @@ struct Texts {
     std::string time, date, latitude, longitude, altitude, speed, heading, fix, hdop, vdop, sats;
 };
 
-Texts EpochTexts(const ParseNMEAInfo& info) {
+// "-" for a count the epoch did not send.
+std::string CountText(bool sent, int count) {
+    return sent ? std::to_string(count) : "-";
+}
+
+Texts EpochTexts(const Epoch& e) {
+    const ParseNMEAInfo& info = e.record;
     Texts t;
-    t.time = Trimmed(DisplayFormats::TimeText(FieldText(info.utc_time)));
-    t.date = Trimmed(DisplayFormats::DateText(FieldText(info.utc_date)));
-    t.latitude = LatitudeText(info);
-    t.longitude = LongitudeText(info);
-    t.altitude = WithUnit(Trimmed(DisplayFormats::AltitudeText(FieldText(info.altitude))), " m");
-    t.speed = WithUnit(Trimmed(DisplayFormats::SpeedText(FieldText(info.speed))), " km/h");
-    t.heading = WithUnit(Trimmed(DisplayFormats::CourseText(FieldText(info.course))), kDegreeSign);
-    t.fix = FixState(info);
-    t.hdop = Trimmed(DisplayFormats::DopText(info.hdop));
-    t.vdop = Trimmed(DisplayFormats::DopText(info.vdop));
-    t.sats = std::to_string(SatellitesUsed(info)) + "/" + std::to_string(info.sats_in_view);
+    if (e.Has(Kind::Rmc)) {
+        t.time = Trimmed(DisplayFormats::TimeText(FieldText(info.utc_time)));
+        t.date = Trimmed(DisplayFormats::DateText(FieldText(info.utc_date)));
+        t.latitude = LatitudeText(info);
+        t.longitude = LongitudeText(info);
+        t.speed = WithUnit(Trimmed(DisplayFormats::SpeedText(FieldText(info.speed))), " km/h");
+        t.heading =
+            WithUnit(Trimmed(DisplayFormats::CourseText(FieldText(info.course))), kDegreeSign);
+    }
+    if (e.Has(Kind::Gga))
+        t.altitude =
+            WithUnit(Trimmed(DisplayFormats::AltitudeText(FieldText(info.altitude))), " m");
+    t.fix = FixState(e);
+    if (e.Has(Kind::Gsa)) {
+        t.hdop = Trimmed(DisplayFormats::DopText(info.hdop));
+        t.vdop = Trimmed(DisplayFormats::DopText(info.vdop));
+    }
+    t.sats = CountText(e.Has(Kind::Gsa), SatellitesUsed(info)) + "/" +
+             CountText(e.Has(Kind::Gsv), info.sats_in_view);
     return t;
 }
 
@@ -159,15 +188,15 @@ nlohmann::ordered_json SatellitesJson(const ParseNMEAInfo& info) {
 
 }  // namespace
 
-std::string EpochLine(const ParseNMEAInfo& info) {
-    const Texts t = EpochTexts(info);
+std::string EpochLine(const Epoch& epoch) {
+    const Texts t = EpochTexts(epoch);
     return Joined({t.time, t.date, t.latitude, t.longitude, t.altitude, t.speed, t.heading, t.fix,
                    Labelled("HDOP", t.hdop), Labelled("VDOP", t.vdop), "sats " + t.sats},
                   "  ");
 }
 
-std::string EpochBlock(const ParseNMEAInfo& info) {
-    const Texts t = EpochTexts(info);
+std::string EpochBlock(const Epoch& epoch) {
+    const Texts t = EpochTexts(epoch);
     constexpr std::string_view kGap = "   ";
     std::string block = "UTC         " + Joined({t.time, t.date}, kGap) + "\n";
     block += "Position    " +
@@ -181,26 +210,34 @@ std::string EpochBlock(const ParseNMEAInfo& info) {
     return block;
 }
 
-nlohmann::ordered_json EpochJson(const ParseNMEAInfo& info) {
-    const bool fix = HasFix(info);
-    const char* fix_kind = info.fix_mode == 2 ? "2D" : info.fix_mode == 3 ? "3D" : "none";
+nlohmann::ordered_json EpochJson(const Epoch& e) {
+    const ParseNMEAInfo& info = e.record;
+    const bool rmc = e.Has(Kind::Rmc);
+    const bool gsa = e.Has(Kind::Gsa);
+    const int mode = FixMode(e);
     std::optional<double> speed_kmh = ReceivedNumber(FieldText(info.speed));
     if (speed_kmh) *speed_kmh *= kKmhPerKnot;
+    const auto if_sent = [](bool sent, nlohmann::ordered_json value) {
+        return sent ? std::move(value) : nlohmann::ordered_json(nullptr);
+    };
     nlohmann::ordered_json epoch = {
-        {"time", IsoTime(FieldText(info.utc_time))},
-        {"date", IsoDate(FieldText(info.utc_date))},
-        {"valid", info.rmc_status == 'A'},
-        {"fix", fix_kind},
+        {"time", if_sent(rmc, IsoTime(FieldText(info.utc_time)))},
+        {"date", if_sent(rmc, IsoDate(FieldText(info.utc_date)))},
+        {"valid", ValidPosition(e)},
+        {"fix", if_sent(gsa, mode == 2   ? "2D"
+                             : mode == 3 ? "3D"
+                                         : "none")},
         {"lat", nullptr},
         {"lon", nullptr},
-        {"alt_m", Received(ReceivedNumber(FieldText(info.altitude)))},
-        {"speed_kmh", Received(speed_kmh, 3)},
-        {"heading_deg", Received(ReceivedNumber(FieldText(info.course)))},
-        {"hdop", Received(ReceivedDop(info.hdop), 2)},
-        {"vdop", Received(ReceivedDop(info.vdop), 2)},
-        {"satellites", SatellitesJson(info)},
+        {"alt_m", if_sent(e.Has(Kind::Gga), Received(ReceivedNumber(FieldText(info.altitude))))},
+        {"speed_kmh", if_sent(rmc, Received(speed_kmh, 3))},
+        {"heading_deg", if_sent(rmc, Received(ReceivedNumber(FieldText(info.course))))},
+        {"hdop", if_sent(gsa, Received(ReceivedDop(info.hdop), 2))},
+        {"vdop", if_sent(gsa, Received(ReceivedDop(info.vdop), 2))},
+        {"satellites", if_sent(e.HasSky(), SatellitesJson(info))},
+        {"checksum_dropped", e.checksum_dropped},
     };
-    if (fix) {
+    if (HasFix(e)) {
         epoch["lat"] = Rounded(DecimalDegrees(FieldText(info.latitude), info.lat_hemisphere), 7);
         epoch["lon"] = Rounded(DecimalDegrees(FieldText(info.longitude), info.lon_hemisphere), 7);
     }

@@ -5,16 +5,19 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "ZorvikDll.h"
+#include "EpochCollector.h"
 
 namespace cli {
 
-// The state record's navigation fields in the live view's formats, on one line.
-std::string EpochLine(const ParseNMEAInfo& info);
+// Only what came in the epoch's own sentences is shown: the fields of a kind
+// it lacks are left out (null in JSON), never taken from an earlier epoch.
+
+// The epoch's navigation fields in the live view's formats, on one line.
+std::string EpochLine(const zorvik::link::Epoch& epoch);
 // The same fields as a few labelled lines for a terminal that is refreshed in place.
-std::string EpochBlock(const ParseNMEAInfo& info);
+std::string EpochBlock(const zorvik::link::Epoch& epoch);
 // The epoch as a JSON object (keys time, date, valid, fix, lat, lon, alt_m,
-// speed_kmh, heading_deg, hdop, vdop, satellites).
-nlohmann::ordered_json EpochJson(const ParseNMEAInfo& info);
+// speed_kmh, heading_deg, hdop, vdop, satellites, checksum_dropped).
+nlohmann::ordered_json EpochJson(const zorvik::link::Epoch& epoch);
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,11 +29,6 @@ Seconds RunTime(const std::optional<double>& seconds) {
     return seconds ? SecondsOption(*seconds) : kUntilInterrupted;
 }
 
-// The RMC sentence the library reads; it starts each epoch.
-bool IsRmc(std::string_view text) {
-    return text.substr(0, 6) == "$GPRMC";
-}
-
 // Ctrl-C is how monitor and record normally end; SIGTERM and SIGHUP cancel them.
 void ThrowIfTerminated(const std::string& what) {
     if (StopSignal() != SIGINT) ThrowIfStopped(what);
@@ -47,17 +43,17 @@ class EpochPrinter {
           port_(std::move(port)),
           in_place_(!report.Json() && StdoutIsTerminal()) {}
 
-    void Print(const ParseNMEAInfo& info) {
+    void Print(const zorvik::link::Epoch& epoch) {
         if (report_.Json()) {
-            report_.Object(port_, EpochJson(info));
+            report_.Object(port_, EpochJson(epoch));
         } else if (in_place_) {
-            const std::string block = EpochBlock(info);
+            const std::string block = EpochBlock(epoch);
             // Back to the top of the previous block, which is then overwritten.
             if (lines_shown_ > 0) std::cout << "\x1b[" << lines_shown_ << "F\x1b[J";
             std::cout << block << std::flush;
             lines_shown_ = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
         } else {
-            std::cout << EpochLine(info) << std::endl;
+            std::cout << EpochLine(epoch) << std::endl;
         }
         RequireOutputWritten();
         ++printed_;
@@ -150,52 +146,40 @@ void RunPorts(Report& report) {
     }
 }
 
-// An epoch is the group of sentences that begins with an RMC. It is shown
-// once the line goes quiet after it (so that the GGA, GSA and GSV of the same
-// second are in), or when the next RMC arrives first. The first sentences
-// read may be the tail of an epoch whose start was missed: an epoch is shown
-// only when the line went quiet or an RMC passed before it began.
+// Each epoch is shown once, at its first publication: when the next one
+// begins or the line goes quiet after it (EpochCollector). The first
+// sentences read may be the tail of an epoch whose start was missed: only
+// whole epochs are shown, each once it holds its RMC.
 void RunMonitor(const Session& session, const MonitorOptions& options, Report& report) {
     report.NoClosingObject();
     if (options.count && *options.count <= 0) return;
     const auto link = OpenAtRate(session);
     ClearChStatus();
+    link->Epochs().Reset();
     EpochPrinter printer(report, session.port);
-    bool epoch_pending = false;
-    bool pending_is_whole = false;
-    bool next_is_whole = false;
-
+    std::uint64_t last_shown = 0;
     bool enough = false;
-    const auto show_epoch = [&]() {
-        epoch_pending = false;
-        if (!pending_is_whole) return;
-        GetChStatus();
-        printer.Print(StateRecord());
+    const auto show_published = [&] {
+        const std::optional<zorvik::link::Epoch> epoch = link->Epochs().TakePublished();
+        // An epoch's line is its RMC's: a part without one waits for it.
+        if (enough || !epoch || !epoch->whole || !epoch->Has(zorvik::link::Kind::Rmc) ||
+            epoch->number == last_shown)
+            return;
+        last_shown = epoch->number;
+        printer.Print(*epoch);
         enough = options.count && printer.Printed() >= *options.count;
     };
-    // A new RMC before the line went quiet ends the pending epoch, shown as
-    // the earlier sentences left the record.
-    link->BeforeParse([&](std::string_view text) {
-        if (IsRmc(text) && epoch_pending && !enough) show_epoch();
-    });
-    const auto on_sentence = [&](const Sentence& s) {
-        if (enough) return Next::Stop;
-        if (IsRmc(s.text)) {
-            epoch_pending = true;
-            pending_is_whole = next_is_whole;
-            next_is_whole = true;
-        }
-        return Next::Continue;
-    };
-    const auto on_idle = [&]() {
-        if (epoch_pending) show_epoch();
-        next_is_whole = true;
+    const auto after_read = [&]() {
+        show_published();
         return enough ? Next::Stop : Next::Continue;
     };
 
     SilenceWatch watch(*link, SecondsOption(session.timeout));
-    PumpWatched(*link, watch, RunTime(options.seconds), on_sentence, on_idle);
-    if (epoch_pending && !enough) show_epoch();
+    PumpWatched(
+        *link, watch, RunTime(options.seconds), [&](const Sentence&) { return after_read(); },
+        after_read);
+    link->Epochs().LineQuiet();
+    show_published();
     ThrowIfTerminated("Monitoring");
     if (!StopRequested() && session.baud != kAutoRate) watch.RequireHeard();
 }

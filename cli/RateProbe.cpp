@@ -5,6 +5,7 @@
 
 #include "BaudChange.h"
 #include "DisplayFormats.h"
+#include "SentenceCheck.h"
 
 namespace cli {
 
@@ -38,9 +39,7 @@ bool IsValidSentence(const Sentence& sentence) {
         return std::isupper(static_cast<unsigned char>(c)) ||
                std::isdigit(static_cast<unsigned char>(c));
     });
-    if (!address_ok || text.find('*', comma) == std::string_view::npos) return false;
-    const std::string copy(text);
-    return Calculate_CheckSum(copy.c_str()) == 1;
+    return address_ok && zorvik::link::ChecksumHolds(sentence.raw);
 }
 
 std::string NoSentencesText(const std::string& port, const std::string& baud, Seconds waited) {

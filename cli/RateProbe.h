@@ -22,10 +22,8 @@ inline constexpr const char* kAutoRate = "auto";
 inline constexpr Seconds kEpoch{1.0};
 
 // A complete sentence whose address is letters and digits and whose checksum
-// digits match: what a receiver at the right rate sends, and what line noise
-// at a wrong rate does not. Judged on the bytes as received: the reader cuts
-// two characters as the line end, which takes a checksum digit from a
-// sentence that ends in a bare line feed.
+// holds (the link module's rule, on the bytes as received): what a receiver
+// at the right rate sends, and what line noise at a wrong rate does not.
 bool IsValidSentence(const Sentence& sentence);
 
 // The line for a receiver that sent no valid sentence within the time.

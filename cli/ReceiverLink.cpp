@@ -31,6 +31,7 @@ ReceiverLink::~ReceiverLink() {
 void ReceiverLink::Opened(const link::OpenResult& result) {
     handle_ = result.handle;
     reader_.Reset();
+    epochs_.Reset();
     if (!result.ok()) throw Failure(link::CommandLineOpenFailureText(port_name_, result.failure));
 }
 
@@ -49,14 +50,14 @@ bool ReceiverLink::Pump(Seconds timeout, const SentenceHandler& on_sentence,
     loop.handle = [this] { return static_cast<zorvik::serial::Handle>(handle_); };
     loop.on_line = [&](const link::Line& line) {
         const std::string_view text(line.text);
-        if (before_parse_) before_parse_(text);
-        ParseNMEA(line.text);
+        epochs_.Take(line);
         return on_sentence ? on_sentence(Sentence{line.raw, text}) : Next::Continue;
     };
     // The library closes a port whose device went away; the serial layer
     // reports a hung-up device as a failed read.
     loop.on_event = [&](link::Event event) {
         if (event != link::Event::Quiet) throw Failure(gone);
+        epochs_.LineQuiet();
         return on_idle ? on_idle() : Next::Continue;
     };
     return link::RunReadLoop(reader_, loop);
@@ -77,6 +78,7 @@ void ReceiverLink::DiscardReceived() {
     zorvik::serial::purge(static_cast<zorvik::serial::Handle>(handle_),
                           zorvik::serial::kPurgeRxClear);
     reader_.Reset();
+    epochs_.Reset();
 }
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "EpochCollector.h"
 #include "LineReader.h"
 #include "PortLink.h"
 #include "ZorvikDll.h"
@@ -47,17 +48,15 @@ class ReceiverLink {
     using SentenceHandler = std::function<Next(const Sentence&)>;
     using IdleHandler = std::function<Next()>;
     // Reads until `timeout` has passed, a handler returns Stop, or Ctrl-C.
-    // Each sentence goes to ParseNMEA first, then to on_sentence; on_idle runs
+    // Each sentence goes through Epochs() (into ParseNMEA when its checksum
+    // holds), then to on_sentence whatever its checksum; on_idle runs
     // whenever a read found the line quiet (100 ms). Returns true when a
     // handler stopped it. Throws Failure when the device goes away.
     bool Pump(Seconds timeout, const SentenceHandler& on_sentence,
               const IdleHandler& on_idle = nullptr);
 
-    // Runs for each sentence just before ParseNMEA takes it, so that a caller
-    // can look at the record as the previous sentences left it.
-    void BeforeParse(std::function<void(std::string_view text)> hook) {
-        before_parse_ = std::move(hook);
-    }
+    // The epochs of what was read since the port was last opened or purged.
+    zorvik::link::EpochCollector& Epochs() { return epochs_; }
 
     // Reads until the state record satisfies `done` or `timeout` passes.
     bool WaitFor(Seconds timeout, const std::function<bool(const ParseNMEAInfo&)>& done);
@@ -74,7 +73,7 @@ class ReceiverLink {
     int handle_ = 0;
     // Recordings must be whole: no backlog is dropped.
     zorvik::link::LineReader reader_{zorvik::link::LineReader::Backlog::Keep};
-    std::function<void(std::string_view)> before_parse_;
+    zorvik::link::EpochCollector epochs_;
 };
 
 ParseNMEAInfo StateRecord();

@@ -286,7 +286,28 @@ Dms DmsOfDigits(const DecimalDigits& d) {
     return dms;
 }
 
+// A ddmm.mmmm (or dddmm.mmmm) text within max_degrees, minutes below 60.
+bool PossibleCoordinate(std::string_view ddmm, long long max_degrees) {
+    const auto digits = SplitPlainDecimal(Trimmed(ddmm));
+    if (!digits || digits->negative || digits->whole.size() > kMaxWholeDigits) return false;
+    const Dms dms = DmsOfDigits(*digits);
+    if (dms.minutes >= 60) return false;
+    const bool beyond_minutes =
+        dms.minutes > 0 || digits->fraction.find_first_not_of('0') != std::string_view::npos;
+    return dms.degrees < max_degrees || (dms.degrees == max_degrees && !beyond_minutes);
+}
+
 }  // namespace
+
+bool PossiblePosition(std::string_view latitude, char lat_hemisphere, std::string_view longitude,
+                      char lon_hemisphere) {
+    constexpr long long kMaxLatitude = 90;
+    constexpr long long kMaxLongitude = 180;
+    return (lat_hemisphere == 'N' || lat_hemisphere == 'S') &&
+           (lon_hemisphere == 'E' || lon_hemisphere == 'W') &&
+           PossibleCoordinate(latitude, kMaxLatitude) &&
+           PossibleCoordinate(longitude, kMaxLongitude);
+}
 
 Dms ToDms(std::string_view ddmm) {
     ddmm = Trimmed(ddmm);

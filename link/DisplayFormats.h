@@ -65,6 +65,12 @@ struct Dms {
     long long thousandths = 0;  // of an arc-second
 };
 Dms ToDms(std::string_view ddmm);
+// A latitude (ddmm.mmmm) and longitude (dddmm.mmmm) that name a place on
+// Earth: both plain decimals, minutes below 60, at most 90 and 180 degrees,
+// hemispheres N or S and E or W. Anything else is never a valid position,
+// whatever the sentence's status says; it is shown as the receiver sent it.
+bool PossiblePosition(std::string_view latitude, char lat_hemisphere, std::string_view longitude,
+                      char lon_hemisphere);
 // Seconds as two whole digits, "." and three decimals: 07.397.
 std::string SecondsText(long long thousandths);
 // Minutes, "'", the seconds text, '"', one space and the hemisphere.

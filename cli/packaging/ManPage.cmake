@@ -26,7 +26,10 @@ process per port, and every line of text output begins with the port name and ":
 With \fB\-\-json\fR each port gives one JSON object on a line of standard output, always
 with "port" (the name as given) and "ok", and "error" (the message text mode prints) on
 failure; \fBmonitor\fR gives one object per epoch with "port" and the epoch's values but
-no "ok", and on failure a last object with "ok": false. \fBflash\fR adds "kind", "file",
+no "ok" (null for each value that did not come in that epoch's own sentences, and
+"checksum_dropped", the number of lines dropped during the epoch because their checksum
+was wrong or missing: a noisy cable shows here), and on failure a last object with
+"ok": false. \fBflash\fR adds "kind", "file",
 "bytes", "sha256", "seconds", "result" and, after a successful flash, "version" with
 "firmware", "kernel" and "fsa" as read back from the receiver ("version": null when a
 cancel that came too late stopped the run before the read-back). \fBagps\fR adds "kind",

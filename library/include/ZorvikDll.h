@@ -300,7 +300,8 @@ ZORVIK_API void CMD_Clear_nmea_sentence(void);
  * are checked only while checksum_check is 1 (no export sets it), and then one
  * that fails is dropped; the proprietary replies are never checked. A caller
  * that acts only on sound sentences checks each line with Calculate_CheckSum
- * before handing it over, as the examples/ programs do. A $PKVX200 reply whose
+ * before handing it over, as the program, zorvik and the examples/ programs
+ * do. A $PKVX200 reply whose
  * first field is no decimal integer (or has no ',' within 12 characters) is
  * ignored. The parsers read only inside the line: a short or cut line leaves
  * the fields it lacks empty or 0; RMC and GSV read nothing from position 100

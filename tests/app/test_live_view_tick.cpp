@@ -8,20 +8,29 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ChannelChart.h"
 #include "DisplayFormats.h"
 #include "Main.h"
 #include "MainWindow.h"
+#include "SkyPlot.h"
+#include "Unit11.h"
+#include "Unit12.h"
 #include "receiver_sim.h"
 #include "shell_support.h"
 
@@ -30,9 +39,7 @@ using zorvik::apptest::PtyPeer;
 namespace {
 
 void Feed(const std::string& body) {
-    std::string line = zorvik::apptest::Sentence(body);
-    line.resize(line.size() - 2);  // the reader cuts CR LF off
-    ParseNMEA(line.data());
+    zorvik::apptest::Receive(zorvik::apptest::Sentence(body));
 }
 
 ParseNMEAInfo LibraryRecord() {
@@ -51,6 +58,93 @@ QColor ButtonFace() {
 
 const QColor kGreen(207, 255, 207);
 
+using zorvik::apptest::Sentence;
+
+// The sentence as sent, then one character of its body changed on the way:
+// the checksum still that of what was sent.
+std::string Hit(const std::string& sent_body, const std::string& received_body) {
+    const std::string sent = Sentence(sent_body);
+    return "$" + received_body + sent.substr(sent.find('*'));
+}
+
+const std::string kRmc0 = "GPRMC,100000.000,A,4807.0380,N,01131.0000,E,0.0,0.0,091226,,,A";
+const std::string kRmc1 = "GPRMC,100001.000,A,4807.0380,N,01131.0000,E,0.0,0.0,091226,,,A";
+const std::string kGga0 = "GPGGA,100000.000,4807.0380,N,01131.0000,E,1,06,1.0,545.4,M,47.0,M,,";
+const std::string kGga1 = "GPGGA,100001.000,4807.0380,N,01131.0000,E,1,06,1.0,545.4,M,47.0,M,,";
+const std::string kGsa = "GPGSA,A,3,01,03,05,07,09,11,,,,,,,2.0,1.0,1.7";
+// Ten satellites, six used; and a smaller sky of three, one used.
+const std::vector<std::string> kGsv = {
+    "GPGSV,3,1,10,01,40,010,41,02,40,020,30,03,40,030,42,04,40,040,31",
+    "GPGSV,3,2,10,05,40,050,43,06,40,060,32,07,40,070,44,08,40,080,33",
+    "GPGSV,3,3,10,09,40,090,45,11,40,110,46"};
+const std::string kGsaSmall = "GPGSA,A,3,21,,,,,,,,,,,,2.0,1.0,1.7";
+const std::string kGsvSmall = "GPGSV,1,1,03,21,50,100,40,22,50,200,30,23,50,300,41";
+
+// Epoch n's sentences in the given order of RMC, GGA, GSA and GSV; `small`
+// gives the smaller sky, `hit` names a kind whose sentence is hit on the way.
+std::vector<std::string> EpochLines(int n, const QStringList& order, bool small,
+                                    const QString& hit = {}) {
+    char time[16];
+    std::snprintf(time, sizeof time, "11%04d.000", n % 10000);
+    const std::string fix = ",4807.0380,N,01131.0000,E,";
+    std::vector<std::string> lines;
+    for (const QString& kind : order) {
+        std::vector<std::string> bodies;
+        if (kind == "RMC")
+            bodies = {"GPRMC," + std::string(time) + ",A" + fix + "0.0,0.0,091226,,,A"};
+        if (kind == "GGA") bodies = {"GPGGA," + std::string(time) + fix + "1,06,1.0,545.4,M,,M,,"};
+        if (kind == "GSA") bodies = {small ? kGsaSmall : kGsa};
+        if (kind == "GSV") bodies = small ? std::vector<std::string>{kGsvSmall} : kGsv;
+        for (const std::string& body : bodies) {
+            lines.push_back(Sentence(body));
+            if (kind == hit) lines.back()[10] ^= 0x01;
+        }
+    }
+    return lines;
+}
+
+// Writes sentences to the program's port from a thread of its own, each
+// epoch paced as a line at `baud` sends it, one epoch a second.
+class Player {
+  public:
+    using Epoch = std::function<std::vector<std::string>(int)>;
+    Player(PtyPeer& peer, int baud, Epoch epoch)
+        : thread_([this, &peer, baud, epoch] {
+              for (int n = 0; !stop_; ++n) {
+                  const auto begin = std::chrono::steady_clock::now();
+                  for (const std::string& line : epoch(n)) {
+                      peer.write(line);
+                      std::this_thread::sleep_for(std::chrono::microseconds(
+                          static_cast<long long>(line.size()) * 10 * 1000000 / baud));
+                  }
+                  std::this_thread::sleep_until(begin + std::chrono::seconds(1));
+              }
+          }) {}
+    ~Player() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Slots of the drawn chart that show a satellite, and those in the fix.
+struct ChartCount {
+    int satellites = 0;
+    int pvt = 0;
+};
+ChartCount CountChart(const QImage& chart) {
+    ChartCount c;
+    for (int slot = 0; slot < 12; ++slot) {
+        const QColor box = chart.pixelColor(21 * slot + 1, ChannelChart::kBaseline + 1);
+        if (box != StateColors(0)) ++c.satellites;
+        if (box == StateColors(3)) ++c.pvt;
+    }
+    return c;
+}
+
 // The library's flags and tables back to a quiet state between cases.
 void ClearRecordFlags() {
     CMD_Clear_parse_rmc_done();
@@ -67,7 +161,11 @@ class TestLiveViewTick : public QObject {
 
     TMainMDIChild* view = nullptr;
 
-    void Tick() { MainForm->Timer1Timer(); }
+    // The sentences fed so far came as one burst: the line then went quiet.
+    void Tick() {
+        ReceivedEpochs().LineQuiet();
+        MainForm->Timer1Timer();
+    }
 
   private slots:
     void initTestCase() {
@@ -346,6 +444,173 @@ class TestLiveViewTick : public QObject {
         QCOMPARE(view->Image2->picture(), chart);
     }
 
+    // ---- A pseudo-terminal playing the receiver to the running reader --------
+
+    bool ConnectTo(const PtyPeer& peer, const QString& rate) {
+        MainForm->Timer1->start();
+        PortName = peer.port();
+        BaudRateText = rate;
+        MainForm->ToolButton1Click();
+        return GetComPort_connected_Status() == 1;
+    }
+
+    // Waits until the reader has passed the line on (the terminal shows it),
+    // then for the line's quiet and a tick.
+    void WaitShown(const std::string& raw) {
+        const QString text = QString::fromLatin1(raw.substr(0, raw.find_first_of("\r\n")));
+        QTRY_VERIFY_WITH_TIMEOUT(Terminal->Memo1->toPlainText().contains(text), 5000);
+        QTest::qWait(800);
+    }
+
+    // What the receiver's line delivered after an intact epoch, and what the
+    // live view then shows: a hit sentence is never shown, a position that
+    // cannot be true is shown as sent but never as valid.
+    void receivedTextToDisplay_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("edit3");
+        QTest::addColumn<QString>("edit20");
+        QTest::addColumn<QString>("edit13");
+        QTest::addColumn<QString>("fix");
+        QTest::addColumn<bool>("green");
+        auto q = [](const std::string& s) { return QString::fromStdString(s); };
+        const QString kept20 = "07'02.280\" N";
+        const QString kept13 = "         545.4";
+        QTest::newRow("intact")
+            << QStringList{q(Sentence("GPRMC,100001.000,A,4809.5000,N,01131.0000,E,0.0,0.0,"
+                                      "091226,,,A")),
+                           q(Sentence("GPGGA,100001.000,4809.5000,N,01131.0000,E,1,06,1.0,546.0,"
+                                      "M,47.0,M,,"))}
+            << "   48"
+            << "09'30.000\" N"
+            << "         546.0"
+            << " Valid " << true;
+        QTest::newRow("latitude hit, 4807 as 4907")
+            << QStringList{q(Hit(kRmc1,
+                                 "GPRMC,100001.000,A,4907.0380,N,01131.0000,E,0.0,0.0,"
+                                 "091226,,,A"))}
+            << "   48" << kept20 << kept13 << " Valid " << true;
+        QTest::newRow("altitude hit, 545.4 as 945.4")
+            << QStringList{q(Sentence(kRmc1)),
+                           q(Hit(kGga1,
+                                 "GPGGA,100001.000,4807.0380,N,01131.0000,E,1,06,1.0,"
+                                 "945.4,M,47.0,M,,"))}
+            << "   48" << kept20 << kept13 << " Valid " << true;
+        QTest::newRow("no checksum")
+            << QStringList{"$GPRMC,100001.000,A,4809.5000,N,01131.0000,E,0.0,0.0,091226,,,A\r\n"}
+            << "   48" << kept20 << kept13 << " Valid " << true;
+        QTest::newRow("status A, position empty")
+            << QStringList{q(Sentence("GPRMC,100001.000,A,,,,,0.0,0.0,091226,,,A"))} << ""
+            << "" << kept13 << " Invalid " << false;
+        QTest::newRow("past the poles")
+            << QStringList{q(Sentence("GPRMC,100001.000,A,9999.9999,N,99999.9999,E,0.0,0.0,"
+                                      "091226,,,A"))}
+            << "   99"
+            << "99'59.994\" N" << kept13 << " Invalid " << false;
+        QTest::newRow("minutes of 60")
+            << QStringList{q(Sentence("GPRMC,100001.000,A,4860.0000,N,01131.0000,E,0.0,0.0,"
+                                      "091226,,,A"))}
+            << "   48"
+            << "60'00.000\" N" << kept13 << " Invalid " << false;
+        QTest::newRow("the pole itself")
+            << QStringList{q(Sentence("GPRMC,100001.000,A,9000.0000,N,18000.0000,W,0.0,0.0,"
+                                      "091226,,,A"))}
+            << "   90"
+            << "00'00.000\" N" << kept13 << " Valid " << true;
+    }
+    void receivedTextToDisplay() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, edit3);
+        QFETCH(QString, edit20);
+        QFETCH(QString, edit13);
+        QFETCH(QString, fix);
+        QFETCH(bool, green);
+        PtyPeer peer;
+        QVERIFY(ConnectTo(peer, "9600"));
+        const std::string first = Sentence(kRmc0) + Sentence(kGga0) + Sentence(kGsa);
+        peer.write(first);
+        QTRY_COMPARE_WITH_TIMEOUT(view->Edit20->text(), QString("07'02.280\" N"), 5000);
+        std::string sent;
+        for (const QString& line : lines) sent += line.toStdString();
+        peer.write(sent);
+        WaitShown(lines.back().toStdString());
+        QCOMPARE(view->Edit3->text(), edit3);
+        QCOMPARE(view->Edit20->text(), edit20);
+        QCOMPARE(view->Edit13->text(), edit13);
+        QCOMPARE(view->Edit18->text(), fix);
+        QCOMPARE(Background(view->Edit20) == kGreen, green);
+        MainForm->ToolButton1Click();
+    }
+
+    // A kind of sentence that stops arriving intact (here: every one hit)
+    // takes the valid colour from its fields, and Fix or Mode stop claiming,
+    // while the others stay current.
+    void staleFieldsStopClaiming_data() {
+        QTest::addColumn<QString>("stopped");
+        QTest::newRow("RMC") << "RMC";
+        QTest::newRow("GGA") << "GGA";
+        QTest::newRow("GSA") << "GSA";
+    }
+    void staleFieldsStopClaiming() {
+        QFETCH(QString, stopped);
+        PtyPeer peer;
+        QVERIFY(ConnectTo(peer, "9600"));
+        std::atomic<bool> hit_them{false};
+        Player player(peer, 9600, [&](int n) {
+            return EpochLines(n, {"RMC", "GGA", "GSA"}, false, hit_them ? stopped : QString());
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(Background(view->Edit16), kGreen, 5000);
+        QCOMPARE(Background(view->Edit13), kGreen);
+        hit_them = true;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Background(view->Edit1) != kGreen || Background(view->Edit13) != kGreen ||
+                Background(view->Edit16) != kGreen,
+            std::chrono::duration_cast<std::chrono::milliseconds>(zorvik::link::kStaleAfter)
+                    .count() +
+                3000);
+        QTest::qWait(600);  // a tick more: nothing comes back
+        const bool rmc_current = stopped != "RMC";
+        QCOMPARE(Background(view->Edit1) == kGreen, rmc_current);
+        QCOMPARE(Background(view->Edit13) == kGreen, rmc_current && stopped != "GGA");
+        QCOMPARE(Background(view->Edit16) == kGreen, rmc_current && stopped != "GSA");
+        QCOMPARE(view->Edit18->text(), QString(rmc_current ? " Valid " : " "));
+        QCOMPARE(view->Edit19->text(), QString(stopped != "GSA" ? " 3D " : " "));
+        QVERIFY(!view->Edit1->text().isEmpty());  // the values stay readable
+        MainForm->ToolButton1Click();
+    }
+
+    // At 4800 bps, whatever the order of GSV and GSA and however the ticks
+    // fall, every chart drawn is one epoch's: all of its satellites, with the
+    // used ones of its own GSA (the two skies alternate).
+    void chartFromOneEpochAt4800_data() {
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("GSV group, then GSA") << QStringList{"RMC", "GGA", "GSV", "GSA"};
+        QTest::newRow("GSA, then GSV group") << QStringList{"RMC", "GGA", "GSA", "GSV"};
+        QTest::newRow("satellites first") << QStringList{"GSV", "GSA", "RMC", "GGA"};
+        QTest::newRow("GSA first, RMC last") << QStringList{"GSA", "GSV", "GGA", "RMC"};
+    }
+    void chartFromOneEpochAt4800() {
+        QFETCH(QStringList, order);
+        PtyPeer peer;
+        QVERIFY(ConnectTo(peer, "4800"));
+        const QImage empty = ChannelChart::RenderEmpty();
+        Player player(peer, 4800, [&](int n) { return EpochLines(n, order, n % 2 == 1); });
+        int drawn = 0;
+        QImage last;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+        while (std::chrono::steady_clock::now() < until) {
+            QTest::qWait(20);
+            const QImage chart = view->Image2->picture();
+            if (chart == empty || chart == last) continue;
+            last = chart;
+            ++drawn;
+            const ChartCount c = CountChart(chart);
+            QVERIFY2((c.satellites == 10 && c.pvt == 6) || (c.satellites == 3 && c.pvt == 1),
+                     qPrintable(QString("%1 satellites, %2 PVT").arg(c.satellites).arg(c.pvt)));
+        }
+        QVERIFY(drawn >= 3);
+        MainForm->ToolButton1Click();
+    }
+
     // ---- Against the receiver simulator ------------------------------------
 
     void liveFixFromTheSimulator() {
@@ -416,6 +681,7 @@ class TestLiveViewTick : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(view->windowTitle().contains("F/W Ver"), 10000);
             QTRY_COMPARE_WITH_TIMEOUT(view->Edit19->text(), QString(" 3D "), 30000);
             QTRY_COMPARE_WITH_TIMEOUT(Background(view->Edit3), kGreen, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(view->Image2->picture() != ChannelChart::RenderEmpty(), 5000);
             if (pulled) {
                 sim.kill9();
                 QTRY_COMPARE_WITH_TIMEOUT(MainForm->ToolButton1ImageIndex, 24, 5000);
@@ -423,6 +689,9 @@ class TestLiveViewTick : public QObject {
                 MainForm->ToolButton1Click();
             }
             QVERIFY(noFieldGreen());
+            // Chart and sky plot claim nothing once the link has ended.
+            QCOMPARE(view->Image2->picture(), ChannelChart::RenderEmpty());
+            QCOMPARE(view->Image1->picture(), SkyPlot::RenderBackground(view->Image3->picture()));
             // Later ticks, and sentences the reader still had, change nothing.
             QTest::qWait(1200);
             QVERIFY(noFieldGreen());

@@ -133,7 +133,8 @@ class Commands(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         epoch = json.loads(run.stdout)
         self.assertEqual(list(epoch), ["port", "time", "date", "valid", "fix", "lat", "lon", "alt_m",
-                                       "speed_kmh", "heading_deg", "hdop", "vdop", "satellites"])
+                                       "speed_kmh", "heading_deg", "hdop", "vdop", "satellites",
+                                       "checksum_dropped"])
         self.assertEqual(epoch["port"], self.sim.device)
         self.assertRegex(epoch["time"], r"^\d\d:\d\d:\d\d$")
         self.assertRegex(epoch["date"], r"^20\d\d-\d\d-\d\d$")
@@ -262,6 +263,34 @@ class HostileInput(unittest.TestCase):
             os.close(master)
         self.assertEqual(proc.returncode, 0, err)
         self.assertEqual(len([json.loads(line) for line in out.splitlines()]), 2)
+
+
+class NoisyLine(unittest.TestCase):
+    """One sentence in eight hit by one bit on the way, its checksum that of
+    what was sent: monitor shows only values the receiver sent, and counts
+    per epoch the lines it dropped."""
+
+    def test_hit_sentences_are_never_shown(self):
+        count = 12
+        with Sim(SIM, "--fault", "bitflip", "--seed", "7") as sim:
+            run = zorvik(sim.device, "--json", "monitor", "--count", str(count))
+            ended = time.time()
+            hits = [r for r in sim.reports() if r.get("event") == "bitflip"]
+        self.assertEqual(run.returncode, 0, run.stderr)
+        epochs = [json.loads(line) for line in run.stdout.splitlines()]
+        self.assertEqual(len(epochs), count)
+        now = ended % 86400
+        for e in epochs:
+            h, m, sec = (int(part) for part in e["time"].split(":"))
+            age = (now - (h * 3600 + m * 60 + sec)) % 86400
+            self.assertLess(age, count + 5, e)  # an hour 10 hit into 14 is not shown
+            if e["lat"] is not None:  # the simulator's position
+                self.assertTrue(47.3 <= e["lat"] <= 47.5 and 8.4 <= e["lon"] <= 8.6, e)
+            if e["alt_m"] is not None:
+                self.assertTrue(300 <= e["alt_m"] <= 600, e)
+        dropped = sum(e["checksum_dropped"] for e in epochs)
+        self.assertGreater(dropped, 0)
+        self.assertLessEqual(dropped, len(hits))
 
 
 class PortProblems(unittest.TestCase):

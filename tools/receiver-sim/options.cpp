@@ -27,9 +27,10 @@ bool apply_fault(const std::string& item, Faults& f) {
     const std::string name = item.substr(0, eq);
     const bool has_value = eq != std::string::npos;
     const std::string value = has_value ? item.substr(eq + 1) : "";
-    const std::map<std::string, bool*> switches{{"garbage", &f.garbage},   {"badsum", &f.badsum},
-                                                {"longline", &f.longline}, {"burst", &f.burst},
-                                                {"silent", &f.silent},     {"no-nak", &f.no_nak}};
+    const std::map<std::string, bool*> switches{{"garbage", &f.garbage}, {"badsum", &f.badsum},
+                                                {"bitflip", &f.bitflip}, {"longline", &f.longline},
+                                                {"burst", &f.burst},     {"silent", &f.silent},
+                                                {"no-nak", &f.no_nak}};
     if (const auto it = switches.find(name); it != switches.end() && !has_value) {
         *it->second = true;
         return true;

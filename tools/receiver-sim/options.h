@@ -9,6 +9,7 @@ namespace sim {
 struct Faults {
     bool garbage = false;              // bytes between sentences
     bool badsum = false;               // some wrong checksums
+    bool bitflip = false;              // one bit hit in some sentences, checksum as sent
     bool longline = false;             // an over-long line now and then
     bool burst = false;                // one burst larger than the driver's queue
     bool silent = false;               // send nothing at all

@@ -46,7 +46,33 @@ void Receiver::send(const std::string& body) {
     if (options_.faults.silent) return;
     std::uniform_int_distribution<int> one_in(0, 3);
     const bool corrupt = options_.faults.badsum && one_in(rng_) == 0;
-    writer_.queue(nmea::sentence(body, corrupt));
+    const std::string sentence = nmea::sentence(body, corrupt);
+    std::uniform_int_distribution<int> one_in_eight(0, 7);
+    if (options_.faults.bitflip && one_in_eight(rng_) == 0) {
+        writer_.queue(hit_by_noise(sentence));
+        return;
+    }
+    writer_.queue(sentence);
+}
+
+std::string Receiver::hit_by_noise(const std::string& sentence) {
+    // One bit of one body character, keeping the framing ('$', '*', the line
+    // end) and printable ASCII, so that the line still arrives as a sentence.
+    const std::size_t star = sentence.find('*');
+    std::uniform_int_distribution<std::size_t> where(1, star - 1);
+    std::uniform_int_distribution<int> bit(0, 6);
+    std::string hit = sentence;
+    for (;;) {
+        const std::size_t i = where(rng_);
+        const char c = static_cast<char>(sentence[i] ^ (1 << bit(rng_)));
+        if (c < 0x20 || c > 0x7E || c == '$' || c == '*') continue;
+        hit[i] = c;
+        break;
+    }
+    report_.emit(JsonLine("bitflip")
+                     .str("sent", sentence.substr(0, star + 3))
+                     .str("hit", hit.substr(0, star + 3)));
+    return hit;
 }
 
 void Receiver::send_byte(std::uint8_t b) {

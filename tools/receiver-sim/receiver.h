@@ -41,6 +41,8 @@ class Receiver {
 
     bool peer_matches() const;
     void send(const std::string& body);  // one sentence, paced
+    // The sentence with one bit of its body flipped, reported.
+    std::string hit_by_noise(const std::string& sentence);
     void handle_line(const std::string& line, double now);
     void handle_command(const Command& cmd, double now);
     void emit_epoch(long long utc_seconds, double now);

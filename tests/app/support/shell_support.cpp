@@ -162,6 +162,13 @@ void ResetProgramState() {
     BaudRateText.clear();
     VersionCaptionShown = CustomerCaptionShown = CustomerVersionQueried = SingleChannelActive = 0;
     download_running.store(0);
+    ReceivedEpochs().Reset();
+}
+
+void Receive(const std::string& raw) {
+    std::string text = raw.substr(0, raw.size() >= 2 ? raw.size() - 2 : 0);
+    text.resize(text.size() + 16, '\0');  // the reader's zero fill behind the line
+    ReceivedEpochs().Take(zorvik::link::Line{raw, text.data()});
 }
 
 std::string Sentence(const std::string& body) {

@@ -78,6 +78,9 @@ void ResetProgramState();
 
 // A full sentence with its checksum and CR LF, for a body such as "GPRMC,...".
 std::string Sentence(const std::string& body);
+// A received line (as it came, line end included) taken as the program's
+// reader takes it: into the epochs, and into ParseNMEA when intact.
+void Receive(const std::string& raw);
 
 // Bytes of a firmware image for a download: a fixed pseudo-random pattern, so
 // that a shifted, lost or repeated block shows in a comparison.
