@@ -71,10 +71,11 @@ constexpr NumberRange kCountRange{1, true, 2147483647, "epochs"};
 // Accepts a finite number within the range (nan, inf and 1e400 are none) and
 // says the range in plain numbers otherwise.
 CLI::Validator InRange(const NumberRange& range) {
-    const std::string wanted =
-        std::string("a number of ") + range.unit + (range.low_included ? " from " : " above ") +
-        DisplayFormats::GeneralText(range.low) + (range.low_included ? " to " : " and at most ") +
-        DisplayFormats::GeneralText(range.high);
+    const std::string wanted = std::string("a number of ") + range.unit +
+                               (range.low_included ? " from " : " above ") +
+                               zorvik::link::DisplayFormats::GeneralText(range.low) +
+                               (range.low_included ? " to " : " and at most ") +
+                               zorvik::link::DisplayFormats::GeneralText(range.high);
     return CLI::Validator(
         [range, wanted](std::string& text) -> std::string {
             errno = 0;
