@@ -409,7 +409,7 @@ class Flash(unittest.TestCase):
         with Sim(SIM, "--erase-seconds", "20", "--fault", "vanish-after-seconds=3") as sim:
             run = zorvik(sim.device, "flash", "--kind", "fsa", self.image, "--wait-ms", "4000")
             self.assertEqual(run.returncode, 1)
-            self.assertEqual(run.stderr.splitlines()[-1], "zorvik: Waiting NAK Timeout...; lost %s port: the device "
+            self.assertEqual(run.stderr.splitlines()[-1], "zorvik: Waiting NAK Timeout...; Lost %s port: the device "
                              "is gone (once it is back, running the flash again recovers a receiver left in its "
                              "boot loader)" % sim.device)
 
