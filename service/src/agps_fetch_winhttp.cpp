@@ -61,9 +61,13 @@ bool Crack(const std::wstring& address, Target& target) {
     return !target.host.empty();
 }
 
-AgpsResult LastFailure() {
-    return GetLastError() == ERROR_WINHTTP_TIMEOUT ? AgpsResult::TimedOut
-                                                   : AgpsResult::NetworkError;
+// Why the last WinHTTP call failed. A wait that ran out reports its own code
+// on Windows; other implementations report the broken connection, so a
+// failure once the deadline has passed counts as the time-out it is.
+AgpsResult LastFailure(Clock::time_point deadline) {
+    const DWORD error = GetLastError();
+    return error == ERROR_WINHTTP_TIMEOUT || Clock::now() >= deadline ? AgpsResult::TimedOut
+                                                                      : AgpsResult::NetworkError;
 }
 
 bool QueryNumber(HINTERNET request, DWORD what, DWORD& value) {
@@ -73,24 +77,40 @@ bool QueryNumber(HINTERNET request, DWORD what, DWORD& value) {
                                WINHTTP_NO_HEADER_INDEX);
 }
 
-// Milliseconds left before the deadline; 0 when it has passed.
+// Milliseconds left before the deadline, rounded up so that a wait bounded
+// by it ends no earlier than the deadline; 0 when it has passed.
 int Remaining(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Reads the body into the transfer, each wait bounded by what is left of the deadline.
-AgpsResult ReadBody(HINTERNET request, Transfer& t, Clock::time_point deadline) {
+// Bounds the request's next wait for the answer or its body by what is left
+// of the deadline. The time for the answer's head is an option of its own:
+// without it a server that accepts and never answers holds the fetch for good.
+bool BoundNextWait(HINTERNET request, Clock::time_point deadline) {
+    DWORD left = static_cast<DWORD>(Remaining(deadline));
+    if (left == 0) return false;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &left, sizeof(left));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+    return true;
+}
+
+// Reads the body into the transfer, each wait bounded by what is left of the
+// deadline. A connection that ends before the announced length is a broken
+// answer, not a whole one.
+AgpsResult ReadBody(HINTERNET request, Transfer& t, Clock::time_point deadline,
+                    const DWORD* announced) {
     std::vector<char> buffer(kChunkBytes);
     for (;;) {
         if (t.Cancelled()) return AgpsResult::Cancelled;
-        DWORD left = static_cast<DWORD>(Remaining(deadline));
-        if (left == 0) return AgpsResult::TimedOut;
-        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+        if (!BoundNextWait(request, deadline)) return AgpsResult::TimedOut;
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data(), kChunkBytes, &got)) return LastFailure();
-        if (got == 0) return AgpsResult::Ok;  // the end of the body
+        if (!WinHttpReadData(request, buffer.data(), kChunkBytes, &got))
+            return LastFailure(deadline);
+        if (got == 0) {  // the end of the body
+            const bool whole = announced == nullptr || t.received == *announced;
+            return whole ? AgpsResult::Ok : AgpsResult::NetworkError;
+        }
         if (!TakeChunk(t, buffer.data(), got))
             return t.too_large ? AgpsResult::TooLarge : AgpsResult::WriteError;
     }
@@ -113,28 +133,29 @@ AgpsResult Fetch(const std::string& address, const AgpsDownloadRequest& request,
     WinHttpSetOption(session.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
                      sizeof(redirects));
     const Handle connection(WinHttpConnect(session.get(), target.host.c_str(), target.port, 0));
-    if (!connection) return LastFailure();
+    if (!connection) return LastFailure(deadline);
     // The request's path and query go out as the build wrote them.
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                         (target.secure ? WINHTTP_FLAG_SECURE : 0);
     const Handle http(WinHttpOpenRequest(connection.get(), L"GET", target.path_and_query.c_str(),
                                          nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                          flags));
-    if (!http) return LastFailure();
+    if (!http) return LastFailure(deadline);
     if (t.Cancelled()) return AgpsResult::Cancelled;
+    if (!BoundNextWait(http.get(), deadline)) return AgpsResult::TimedOut;
     if (!WinHttpSendRequest(http.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                             0, 0, 0) ||
         !WinHttpReceiveResponse(http.get(), nullptr))
-        return LastFailure();
+        return LastFailure(deadline);
 
     DWORD status = 0;
     if (!QueryNumber(http.get(), WINHTTP_QUERY_STATUS_CODE, status) || status != 200)
         return AgpsResult::NetworkError;
     // A server that announces too much is refused before anything is read.
     DWORD announced = 0;
-    if (QueryNumber(http.get(), WINHTTP_QUERY_CONTENT_LENGTH, announced) && announced > t.limit)
-        return AgpsResult::TooLarge;
-    return ReadBody(http.get(), t, deadline);
+    const bool has_length = QueryNumber(http.get(), WINHTTP_QUERY_CONTENT_LENGTH, announced);
+    if (has_length && announced > t.limit) return AgpsResult::TooLarge;
+    return ReadBody(http.get(), t, deadline, has_length ? &announced : nullptr);
 }
 
 }  // namespace zorvik::service::detail
