@@ -12,7 +12,11 @@
 #   4. runs the library tests built for Windows, then the Win32 serial test,
 #      then an XMODEM transfer to Debian's python3-xmodem on the Linux side of
 #      COM2;
-#   5. stops socat and the Wine server. Any failure makes the exit status non-zero.
+#   5. in a build with the program (preset windows-app): the A-GPS download
+#      through the Windows backend against the A-GPS test server, then
+#      scripts/wine-app-test.sh on the installer (silent install, the program
+#      against the simulator, a screenshot with a valid fix, uninstall);
+#   6. stops socat and the Wine server. Any failure makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
 # per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
 # options for the serial test, e.g. --gtest_repeat=20).
@@ -190,6 +194,12 @@ if [[ -f "$agps_test" ]]; then
 fi
 
 log "$((ran + 2)) test runs in $((SECONDS - start)) s"
+
+# The installed program against the simulator, in a build with the installer.
+installer="$(ls "$build"/Zorvik-*-win64-setup.exe 2>/dev/null | head -n1)"
+if [[ -n "$installer" ]]; then
+  if ! "$root/scripts/wine-app-test.sh" "$installer"; then fail "the installed program (wine-app-test.sh)"; fi
+fi
 if ((${#failures[@]})); then
   log "${#failures[@]} failed: ${failures[*]}"
   exit 1
