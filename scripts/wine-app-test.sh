@@ -7,6 +7,9 @@
 #   3. starts the installed program through its Start-menu entry on a virtual
 #      display, connects by clicks (Mode -> Setup COM Port, OK, Connect), saves
 #      a screenshot and checks it for a valid 3D fix (screenshot_check);
+#      changes the baud rate to 115200 (Command -> SetBaudRate) and checks that
+#      the receiver switched and that the program, following it, still shows
+#      a valid fix (a second screenshot, <name>-115200.png);
 #   4. ends the program and uninstalls silently: the folder, the entry and the
 #      registry key are gone.
 # Called by scripts/wine-test.sh, which made the prefix; runs on its own as
@@ -147,10 +150,26 @@ log "screenshot $shot"
 "$check" "$shot" || die "the screenshot shows no valid fix"
 grep -q '"event":"start"' "$work/sim-report.jsonl" || die "the simulator reported nothing"
 
+# A baud-rate change: Command -> SetBaudRate, 115200, OK. The receiver
+# switches, and the program must follow it to the new rate by itself.
+click_in "$main" 108 8 # Command
+click_in "$main" 140 98 # SetBaudRate
+rate_dialog="$(window_of '^Baud Rate Setting$')" || die "the baud-rate dialog did not open"
+click_in "$rate_dialog" 220 39 # the rate field
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 115200
+sleep 0.2
+click_in "$rate_dialog" 158 90 # OK
+wait_for 15 "grep -q '\"event\":\"baud\",\"rate\":115200' '$work/sim-report.jsonl'" ||
+  die "the receiver was not switched to 115200 bps"
+sleep 6
+import -window root "${shot%.png}-115200.png" || die "no screenshot"
+"$check" "${shot%.png}-115200.png" || die "after the switch to 115200 bps the screenshot shows no valid fix"
+
 # ---- 4. End and uninstall ---------------------------------------------------------------
 run_wine 30 taskkill /f /im DLL_Zorvik_V103.exe >/dev/null 2>&1
 wait_for 20 "! xdotool search --onlyvisible --name '^DLL Zorvik V' >/dev/null" || die "the program did not end"
 uninstall_silently || die "the silent uninstall left $program_dir"
 [[ ! -e "$menu_dir" ]] || die "the uninstall left the Start-menu entry"
 if run_wine 30 reg query "$uninstall_key" >/dev/null 2>&1; then die "the uninstall left its registry key"; fi
-log "installed, connected with a valid fix, uninstalled ($((SECONDS - start)) s)"
+log "installed, connected with a valid fix, followed the switch to 115200 bps, uninstalled ($((SECONDS - start)) s)"
