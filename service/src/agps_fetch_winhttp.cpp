@@ -61,9 +61,9 @@ bool Crack(const std::wstring& address, Target& target) {
     return !target.host.empty();
 }
 
-// Why the last WinHTTP call failed. A wait that ran out reports its own code
-// on Windows; other implementations report the broken connection, so a
-// failure once the deadline has passed counts as the time-out it is.
+// Why the last WinHTTP call failed. Windows reports a wait that ran out by
+// its own code, Wine as a failed connection; so a failure once the deadline
+// has passed counts as the time-out it is.
 AgpsResult LastFailure(Clock::time_point deadline) {
     const DWORD error = GetLastError();
     return error == ERROR_WINHTTP_TIMEOUT || Clock::now() >= deadline ? AgpsResult::TimedOut
