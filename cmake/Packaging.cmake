@@ -39,9 +39,17 @@ if(UNIX AND NOT APPLE)
   set(zorvik_unix_files ON)
 endif()
 
+# On Windows a program finds its DLLs beside itself: the runtime component is
+# one folder, which the installer takes as it is (cmake/WindowsDeploy.cmake).
+if(WIN32)
+  set(zorvik_runtime_dir .)
+else()
+  set(zorvik_runtime_dir ${CMAKE_INSTALL_BINDIR})
+endif()
 install(TARGETS ZorvikDll
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+        RUNTIME DESTINATION ${zorvik_runtime_dir} COMPONENT runtime
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/library/include/ZorvikDll.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 if(zorvik_unix_files)
@@ -59,7 +67,10 @@ if(zorvik_unix_files)
 endif()
 
 if(ZORVIK_BUILD_APP)
-  install(TARGETS DLL_Zorvik_V103 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(TARGETS DLL_Zorvik_V103 RUNTIME DESTINATION ${zorvik_runtime_dir} COMPONENT runtime)
+endif()
+if(ZORVIK_BUILD_APP AND WIN32)
+  include(${PROJECT_SOURCE_DIR}/cmake/WindowsDeploy.cmake)
 endif()
 if(ZORVIK_BUILD_APP AND zorvik_unix_files)
   # zorvik-gui: a command name that says what it starts; the program keeps its own name.

@@ -9,6 +9,17 @@ target_compile_definitions(zorvik_settings INTERFACE ZORVIK_VERSION="${PROJECT_V
 if(WIN32)
   target_compile_definitions(zorvik_settings INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
 endif()
+# Which C++ runtime a MinGW program carries. Qt's DLLs use the shared MinGW
+# runtime (libstdc++-6, libgcc_s_seh-1, libwinpthread-1), and a program that
+# links Qt passes C++ objects, allocations and exceptions to it, so it must
+# use those same DLLs: the program and its Qt tests link them. A program
+# without Qt links this target and carries the runtime in itself, so that it
+# needs no MinGW DLLs beside it. ZorvikDll.dll's exports are plain C; it
+# keeps its own hidden static copy (the toolchain's shared-library flags).
+add_library(zorvik_static_runtime INTERFACE)
+if(MINGW)
+  target_link_options(zorvik_static_runtime INTERFACE -static)
+endif()
 if(MSVC)
   target_compile_options(zorvik_settings INTERFACE /W4)
   if(ZORVIK_WERROR)
@@ -62,7 +73,7 @@ function(zorvik_add_test)
     target_link_libraries(${arg_NAME} PRIVATE Qt6::Test)
     list(APPEND arg_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   else()
-    target_link_libraries(${arg_NAME} PRIVATE GTest::gtest GTest::gtest_main)
+    target_link_libraries(${arg_NAME} PRIVATE GTest::gtest GTest::gtest_main zorvik_static_runtime)
   endif()
   if(arg_NEEDS_SIM)
     target_include_directories(${arg_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)

@@ -12,7 +12,11 @@
 #   4. runs the library tests built for Windows, then the Win32 serial test,
 #      then an XMODEM transfer to Debian's python3-xmodem on the Linux side of
 #      COM2;
-#   5. stops socat and the Wine server. Any failure makes the exit status non-zero.
+#   5. in a build with the program (preset windows-app): the A-GPS download
+#      through the Windows backend against the A-GPS test server, then
+#      scripts/wine-app-test.sh on the installer (silent install, the program
+#      against the simulator, a screenshot with a valid fix, uninstall);
+#   6. stops socat and the Wine server. Any failure makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
 # per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
 # options for the serial test, e.g. --gtest_repeat=20).
@@ -166,7 +170,36 @@ if ! ZORVIK_XMODEM_PEER_DIR="Z:$peer_dir" run_wine "$per_test_timeout" "$tests_d
 fi
 if ! wait "$peer_pid"; then fail "XMODEM to python3-xmodem (receiver)"; fi
 
+# The A-GPS download through the Windows fetch backend, against the project's
+# A-GPS test server in four modes on the Linux side (a build with the program).
+agps_test="$tests_dir/test_win32_agps.exe"
+if [[ -f "$agps_test" ]]; then
+  agps_dir="$build/agps-servers"
+  rm -rf "$agps_dir" && mkdir -p "$agps_dir"
+  : >"$agps_dir/answer.bin"
+  agps_env=("ZORVIK_AGPS_ANSWER_FILE=Z:$agps_dir/answer.bin")
+  for server in NORMAL:normal ANSWER:normal:--answer:$agps_dir/answer.bin BROKEN:broken HANG:hang; do
+    IFS=: read -r name mode extra <<<"$server"
+    # shellcheck disable=SC2086 # extra is the option and its file, or nothing
+    "$python" "$agps_server" --port 0 --mode "$mode" ${extra//:/ } >"$agps_dir/$name.out" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do grep -q '^listening' "$agps_dir/$name.out" && break; sleep 0.1; done
+    agps_env+=("ZORVIK_AGPS_$name=http://$(awk '$1 == "listening" {print $2}' "$agps_dir/$name.out")")
+  done
+  ran=$((ran + 1))
+  log "running test_win32_agps"
+  if ! (export "${agps_env[@]}"; run_wine "$per_test_timeout" "$agps_test" --gtest_brief=1 </dev/null); then
+    fail "test_win32_agps"
+  fi
+fi
+
 log "$((ran + 2)) test runs in $((SECONDS - start)) s"
+
+# The installed program against the simulator, in a build with the installer.
+installer="$(ls "$build"/Zorvik-*-win64-setup.exe 2>/dev/null | head -n1)"
+if [[ -n "$installer" ]]; then
+  if ! "$root/scripts/wine-app-test.sh" "$installer"; then fail "the installed program (wine-app-test.sh)"; fi
+fi
 if ((${#failures[@]})); then
   log "${#failures[@]} failed: ${failures[*]}"
   exit 1

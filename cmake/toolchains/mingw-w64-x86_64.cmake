@@ -18,11 +18,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The GCC runtime, the C++ library and winpthreads are linked in statically
-# (-static prefers the static archives; the Windows system libraries stay
-# import libraries), so that ZorvikDll.dll and the test programs need no
-# MinGW DLLs beside them. Nothing of those archives is exported from the DLL.
-string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -static")
+# ZorvikDll.dll links the GCC runtime, the C++ library and winpthreads in
+# statically (-static prefers the static archives; the Windows system
+# libraries stay import libraries), so that it needs no MinGW DLLs beside it.
+# Nothing of those archives is exported from it. Which runtime a program
+# carries is the project's choice (zorvik_static_runtime, ZorvikSettings.cmake).
 string(APPEND CMAKE_SHARED_LINKER_FLAGS_INIT " -static -Wl,--exclude-libs,ALL")
 string(APPEND CMAKE_MODULE_LINKER_FLAGS_INIT " -static -Wl,--exclude-libs,ALL")
 

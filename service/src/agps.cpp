@@ -1,14 +1,12 @@
 #include "zorvik/service/agps.h"
 
-#include <curl/curl.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 
 #include "ZorvikDll.h"
+#include "agps_fetch.h"
 
 // ZORVIK_AGPS_HOST, _ACCOUNT, _KEY and _NUMBER come from the build (service/CMakeLists.txt).
 
@@ -21,84 +19,10 @@ namespace fs = std::filesystem;
 // The receiver needs this long after the switch to VBI before the first frame.
 constexpr int kBESwitchPauseMs = 500;
 constexpr int kLTESwitchPauseMs = 200;
-constexpr long kMaxRedirects = 5;
 
-void InitCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-// What one download has seen so far; the curl callbacks fill it.
-struct Transfer {
-    std::FILE* out = nullptr;
-    std::uintmax_t limit = 0;
-    std::uintmax_t received = 0;
-    bool too_large = false;
-    bool write_failed = false;
-    const std::atomic<bool>* cancel = nullptr;
-};
-
-std::size_t TakeChunk(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& t = *static_cast<Transfer*>(user);
-    const std::size_t n = size * count;
-    if (t.received + n > t.limit) {
-        t.too_large = true;
-        return 0;  // aborts the transfer
-    }
-    if (std::fwrite(data, 1, n, t.out) != n) {
-        t.write_failed = true;
-        return 0;
-    }
-    t.received += n;
-    return n;
-}
-
-int CheckCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    const auto& t = *static_cast<Transfer*>(user);
-    return t.cancel != nullptr && t.cancel->load() ? 1 : 0;
-}
-
-AgpsResult Fetch(const std::string& address, const AgpsDownloadRequest& request, Transfer& t) {
-    InitCurlOnce();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl) return AgpsResult::NetworkError;
-    CURL* c = curl.get();
-    const long timeout_ms = request.timeout_ms > 0 ? request.timeout_ms : kAgpsDownloadTimeoutMs;
-    curl_easy_setopt(c, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeout_ms);
-    // A server that announces too much is refused before anything is read.
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.limit));
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, TakeChunk);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, CheckCancel);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-
-    const CURLcode code = curl_easy_perform(c);
-    if (t.too_large || code == CURLE_FILESIZE_EXCEEDED) return AgpsResult::TooLarge;
-    if (t.write_failed) return AgpsResult::WriteError;
-    if (code == CURLE_ABORTED_BY_CALLBACK) return AgpsResult::Cancelled;
-    if (code == CURLE_OPERATION_TIMEDOUT) return AgpsResult::TimedOut;
-    if (code != CURLE_OK) return AgpsResult::NetworkError;
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (status != 200) return AgpsResult::NetworkError;
-    if (t.received == 0) return AgpsResult::Empty;
-    return AgpsResult::Ok;
-}
 
 // Why the library's layout check refused an answer, e.g. "46 bytes, fewer than 2048".
 std::string LayoutFaultText(AgpsKind kind, int fault, std::uintmax_t size) {
@@ -304,11 +228,12 @@ AgpsDownloadOutcome DownloadAgpsFile(const AgpsDownloadRequest& request,
     std::unique_ptr<std::FILE, FileCloser> out(std::fopen(temporary.c_str(), "wbx"));
     if (!out) return outcome(AgpsResult::WriteError);
 
-    Transfer t;
+    detail::Transfer t;
     t.out = out.get();
     t.limit = AgpsFileLimit(request.kind);
     t.cancel = cancel;
-    AgpsResult result = Fetch(address, request, t);
+    AgpsResult result = detail::Fetch(address, request, t);
+    if (result == AgpsResult::Ok && t.received == 0) result = AgpsResult::Empty;
     if (std::fflush(out.get()) != 0 && result == AgpsResult::Ok) result = AgpsResult::WriteError;
     if (std::fclose(out.release()) != 0 && result == AgpsResult::Ok)
         result = AgpsResult::WriteError;
@@ -348,5 +273,26 @@ UploadOutcome UploadLTE(const std::string& file, const UploadHooks& hooks) {
 UploadOutcome UploadEphemeris(AgpsKind kind, const std::string& file, const UploadHooks& hooks) {
     return kind == AgpsKind::BE ? UploadBE(file, hooks) : UploadLTE(file, hooks);
 }
+
+namespace detail {
+
+bool TakeChunk(Transfer& t, const char* data, std::size_t size) {
+    if (t.received + size > t.limit) {
+        t.too_large = true;
+        return false;
+    }
+    if (std::fwrite(data, 1, size, t.out) != size) {
+        t.write_failed = true;
+        return false;
+    }
+    t.received += size;
+    return true;
+}
+
+int FetchTimeoutMs(const AgpsDownloadRequest& request) {
+    return request.timeout_ms > 0 ? request.timeout_ms : kAgpsDownloadTimeoutMs;
+}
+
+}  // namespace detail
 
 }  // namespace zorvik::service
