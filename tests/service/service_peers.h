@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -80,7 +81,9 @@ inline std::string ReadBytes(const std::string& path) {
 inline bool ParsedVersionReply(std::intptr_t port, int timeout_ms) {
     const auto fd = static_cast<int>(port);
     std::string pending;
-    for (int waited = 0; waited < timeout_ms; waited += 50) {
+    // A deadline, not a count of polls: a streaming receiver ends each poll early.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 50) == 1) {
             char buf[256];
