@@ -68,7 +68,10 @@ std::string Hit(const std::string& sent_body, const std::string& received_body) 
 }
 
 const std::string kRmc0 = "GPRMC,100000.000,A,4807.0380,N,01131.0000,E,0.0,0.0,091226,,,A";
-const std::string kRmc1 = "GPRMC,100001.000,A,4807.0380,N,01131.0000,E,0.0,0.0,091226,,,A";
+std::string Rmc1At(const std::string& position) {
+    return "GPRMC,100001.000,A," + position + ",0.0,0.0,091226,,,A";
+}
+const std::string kRmc1 = Rmc1At("4807.0380,N,01131.0000,E");
 const std::string kGga0 = "GPGGA,100000.000,4807.0380,N,01131.0000,E,1,06,1.0,545.4,M,47.0,M,,";
 const std::string kGga1 = "GPGGA,100001.000,4807.0380,N,01131.0000,E,1,06,1.0,545.4,M,47.0,M,,";
 const std::string kGsa = "GPGSA,A,3,01,03,05,07,09,11,,,,,,,2.0,1.0,1.7";
@@ -473,11 +476,12 @@ class TestLiveViewTick : public QObject {
         QTest::addColumn<QString>("fix");
         QTest::addColumn<bool>("green");
         auto q = [](const std::string& s) { return QString::fromStdString(s); };
+        // Second 100001's RMC at this position, intact.
+        auto rmc = [&](const std::string& position) { return q(Sentence(Rmc1At(position))); };
         const QString kept20 = "07'02.280\" N";
         const QString kept13 = "         545.4";
         QTest::newRow("intact")
-            << QStringList{q(Sentence("GPRMC,100001.000,A,4809.5000,N,01131.0000,E,0.0,0.0,"
-                                      "091226,,,A")),
+            << QStringList{rmc("4809.5000,N,01131.0000,E"),
                            q(Sentence("GPGGA,100001.000,4809.5000,N,01131.0000,E,1,06,1.0,546.0,"
                                       "M,47.0,M,,"))}
             << "   48"
@@ -485,10 +489,8 @@ class TestLiveViewTick : public QObject {
             << "         546.0"
             << " Valid " << true;
         QTest::newRow("latitude hit, 4807 as 4907")
-            << QStringList{q(Hit(kRmc1,
-                                 "GPRMC,100001.000,A,4907.0380,N,01131.0000,E,0.0,0.0,"
-                                 "091226,,,A"))}
-            << "   48" << kept20 << kept13 << " Valid " << true;
+            << QStringList{q(Hit(kRmc1, Rmc1At("4907.0380,N,01131.0000,E")))} << "   48" << kept20
+            << kept13 << " Valid " << true;
         QTest::newRow("altitude hit, 545.4 as 945.4")
             << QStringList{q(Sentence(kRmc1)),
                            q(Hit(kGga1,
@@ -496,26 +498,16 @@ class TestLiveViewTick : public QObject {
                                  "945.4,M,47.0,M,,"))}
             << "   48" << kept20 << kept13 << " Valid " << true;
         QTest::newRow("no checksum")
-            << QStringList{"$GPRMC,100001.000,A,4809.5000,N,01131.0000,E,0.0,0.0,091226,,,A\r\n"}
-            << "   48" << kept20 << kept13 << " Valid " << true;
-        QTest::newRow("status A, position empty")
-            << QStringList{q(Sentence("GPRMC,100001.000,A,,,,,0.0,0.0,091226,,,A"))} << ""
-            << "" << kept13 << " Invalid " << false;
-        QTest::newRow("past the poles")
-            << QStringList{q(Sentence("GPRMC,100001.000,A,9999.9999,N,99999.9999,E,0.0,0.0,"
-                                      "091226,,,A"))}
-            << "   99"
-            << "99'59.994\" N" << kept13 << " Invalid " << false;
-        QTest::newRow("minutes of 60")
-            << QStringList{q(Sentence("GPRMC,100001.000,A,4860.0000,N,01131.0000,E,0.0,0.0,"
-                                      "091226,,,A"))}
-            << "   48"
-            << "60'00.000\" N" << kept13 << " Invalid " << false;
-        QTest::newRow("the pole itself")
-            << QStringList{q(Sentence("GPRMC,100001.000,A,9000.0000,N,18000.0000,W,0.0,0.0,"
-                                      "091226,,,A"))}
-            << "   90"
-            << "00'00.000\" N" << kept13 << " Valid " << true;
+            << QStringList{q("$" + Rmc1At("4809.5000,N,01131.0000,E") + "\r\n")} << "   48"
+            << kept20 << kept13 << " Valid " << true;
+        QTest::newRow("status A, position empty") << QStringList{rmc(",,,")} << ""
+                                                  << "" << kept13 << " Invalid " << false;
+        QTest::newRow("past the poles") << QStringList{rmc("9999.9999,N,99999.9999,E")} << "   99"
+                                        << "99'59.994\" N" << kept13 << " Invalid " << false;
+        QTest::newRow("minutes of 60") << QStringList{rmc("4860.0000,N,01131.0000,E")} << "   48"
+                                       << "60'00.000\" N" << kept13 << " Invalid " << false;
+        QTest::newRow("the pole itself") << QStringList{rmc("9000.0000,N,18000.0000,W")} << "   90"
+                                         << "00'00.000\" N" << kept13 << " Valid " << true;
     }
     void receivedTextToDisplay() {
         QFETCH(QStringList, lines);

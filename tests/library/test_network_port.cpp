@@ -24,6 +24,10 @@ using telnet::Bytes;
 using zorvik::serial::NetworkKind;
 constexpr std::uint8_t I = telnet::kIac;
 
+bool Contains(const Bytes& stream, const Bytes& part) {
+    return std::search(stream.begin(), stream.end(), part.begin(), part.end()) != stream.end();
+}
+
 TEST(Telnet, DecoderSplitsTheStreamWhereverTheNetworkCutsIt) {
     struct Case {
         const char* what;
@@ -118,9 +122,7 @@ TEST(Telnet, NegotiatorAnswersOnlyWhatChangesAnOption) {
     };
     telnet::Negotiator n;
     const Bytes opening = n.opening();
-    const Bytes offer{I, telnet::kWill, 44};
-    EXPECT_NE(std::search(opening.begin(), opening.end(), offer.begin(), offer.end()),
-              opening.end());
+    EXPECT_TRUE(Contains(opening, {I, telnet::kWill, 44}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(n.answer({c.verb, c.option}), c.answer);
@@ -272,11 +274,9 @@ TEST(NetworkPort, HandleCarriesEveryByteAndTheRateReachesTheServer) {
     EXPECT_EQ(ReadHandle(handle, all.size()), all);
 
     const Bytes wire = server.Wire();
-    const Bytes set_rate =
-        telnet::com_port_command(telnet::ComCommand::SetBaudRate, telnet::baud_rate_value(115200));
-    EXPECT_NE(std::search(wire.begin(), wire.end(), set_rate.begin(), set_rate.end()), wire.end());
-    const Bytes doubled{0xFE, I, I, 0x00};
-    EXPECT_NE(std::search(wire.begin(), wire.end(), doubled.begin(), doubled.end()), wire.end());
+    EXPECT_TRUE(Contains(wire, telnet::com_port_command(telnet::ComCommand::SetBaudRate,
+                                                        telnet::baud_rate_value(115200))));
+    EXPECT_TRUE(Contains(wire, {0xFE, I, I, 0x00}));  // 0xFF doubled on the wire
 
     // The server goes away: the port closes as a pulled receiver's does.
     server.Drop();

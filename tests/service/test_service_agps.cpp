@@ -165,6 +165,21 @@ TEST(AgpsDownload, HostIsSchemeHostAndPortOnly) {
     EXPECT_FALSE(std::filesystem::exists(request.file));
 }
 
+// Opens the simulator's port and uploads the file through it; every status
+// shown goes to `shown`.
+svc::UploadOutcome UploadThrough(const ReceiverSim& sim, svc::AgpsKind kind,
+                                 const std::string& file, std::vector<std::string>& shown) {
+    const std::intptr_t port = COM_Open(sim.device().c_str(), "9600");
+    if (port == 0) {
+        ADD_FAILURE() << "cannot open " << sim.device();
+        return {};
+    }
+    svc::UploadHooks hooks;
+    hooks.status = [&](const std::string& s) { shown.push_back(s); };
+    hooks.await_version_reply = [port](int ms) { return ParsedVersionReply(port, ms); };
+    return svc::UploadEphemeris(kind, file, hooks);
+}
+
 // Each upload switches the receiver to VBI input once and back once; the
 // frames it takes are the file's.
 TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {
@@ -177,34 +192,23 @@ TEST(EphemerisUpload, FramesAreTheFilesAndTheInputAlwaysSwitchesBack) {
     struct Case {
         svc::AgpsKind kind;
         std::string file;
-        std::vector<std::string> sim_args;
         svc::UploadResult result;
         std::string message;
         std::vector<std::string> frames;
     };
     const std::vector<Case> cases = {
-        {svc::AgpsKind::BE,
-         be,
-         {},
-         svc::UploadResult::Ok,
-         "BE file update OK!",
+        {svc::AgpsKind::BE, be, svc::UploadResult::Ok, "BE file update OK!",
          BroadcastFramesHex(ReadBytes(be))},
         {svc::AgpsKind::LTE,
          dir / "LTE.bin",
-         {},
          svc::UploadResult::NoFile,
          " No LTE file existing!",
          {}},
     };
     for (const Case& c : cases) {
-        ReceiverSim sim(c.sim_args);
-        const std::intptr_t port = COM_Open(sim.device().c_str(), "9600");
-        ASSERT_NE(port, 0);
+        ReceiverSim sim;
         std::vector<std::string> shown;
-        svc::UploadHooks hooks;
-        hooks.status = [&](const std::string& s) { shown.push_back(s); };
-        hooks.await_version_reply = [port](int ms) { return ParsedVersionReply(port, ms); };
-        const svc::UploadOutcome outcome = svc::UploadEphemeris(c.kind, c.file, hooks);
+        const svc::UploadOutcome outcome = UploadThrough(sim, c.kind, c.file, shown);
         EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(outcome.message, c.message);
         ASSERT_FALSE(shown.empty());
@@ -243,13 +247,8 @@ TEST(EphemerisUpload, ReceiverThatHeardNothingIsNoSuccess) {
         const std::string file = dir / kind;
         MadeEphemerisFile(kind, file);
         ReceiverSim sim({"--fault", "deaf"});
-        const std::intptr_t port = COM_Open(sim.device().c_str(), "9600");
-        ASSERT_NE(port, 0);
         std::vector<std::string> shown;
-        svc::UploadHooks hooks;
-        hooks.status = [&](const std::string& s) { shown.push_back(s); };
-        hooks.await_version_reply = [port](int ms) { return ParsedVersionReply(port, ms); };
-        const svc::UploadOutcome outcome = svc::UploadEphemeris(c.kind, file, hooks);
+        const svc::UploadOutcome outcome = UploadThrough(sim, c.kind, file, shown);
         EXPECT_EQ(outcome.result, svc::UploadResult::NoAnswer);
         EXPECT_EQ(outcome.message, c.message);
         ASSERT_GE(shown.size(), c.shown_last.size());

@@ -74,11 +74,16 @@ class Ser2netServer {
     }
 
   private:
-    static int FreePort() {
-        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    static sockaddr_in Loopback(int port) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        return a;
+    }
+    static int FreePort() {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = Loopback(0);
         socklen_t len = sizeof a;
         ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
@@ -87,10 +92,7 @@ class Ser2netServer {
     }
     static bool Listens(int port) {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        sockaddr_in a = Loopback(port);
         const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         ::close(s);
         return ok;

@@ -433,6 +433,11 @@ def write_file(path, data):
         f.write(data)
 
 
+def write_be(path, *age):
+    """A broadcast ephemeris file: valid now, or of the server's --age."""
+    subprocess.run([sys.executable, AGPS_SERVER, *age, "--write-be", path], check=True)
+
+
 class Agps(AgpsServerCase):
     SERVER_SCRIPT = AGPS_SERVER
 
@@ -463,11 +468,9 @@ class Agps(AgpsServerCase):
             # how the answer is made, why it is refused
             (lambda path: write_file(path, b"<html><body>Service unavailable</body></html>\n"),
              "is not a broadcast ephemeris file (46 bytes, fewer than 2048)"),
-            (lambda path: subprocess.run([sys.executable, AGPS_SERVER, "--age", str(5 * 3600), "--write-be", path],
-                                         check=True),
+            (lambda path: write_be(path, "--age", str(5 * 3600)),
              "is a broadcast ephemeris file not valid now (its four hours have passed)"),
-            (lambda path: subprocess.run([sys.executable, AGPS_SERVER, "--age", str(-30 * 86400), "--write-be",
-                                          path], check=True),
+            (lambda path: write_be(path, "--age", str(-30 * 86400)),
              "is a broadcast ephemeris file not valid now (its four hours have not begun)"),
         ]
         for make, why in answers:
@@ -493,8 +496,7 @@ class Agps(AgpsServerCase):
     def test_receiver_that_takes_nothing(self):
         # The frames fit into the port's buffer; only the receiver's answer
         # after the switch back shows whether it heard anything.
-        subprocess.run([sys.executable, AGPS_SERVER, "--write-be", os.path.join(self.dir.name, "BE.bin")],
-                       check=True)
+        write_be(os.path.join(self.dir.name, "BE.bin"))
         with Sim(SIM, *FAST, "--fault", "deaf") as sim:
             run = zorvik(sim.device, "--timeout", "2", "agps", "be", "--no-download", cwd=self.dir.name)
         self.assertEqual(run.returncode, 1, run.stdout)

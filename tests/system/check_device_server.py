@@ -25,9 +25,9 @@ IAC, SB, SE, DO, WILL = 255, 250, 240, 253, 251
 COM_PORT = 44
 
 
-def zorvik(port, *args, timeout=90):
+def zorvik(port, *args, timeout=90, cwd=None):
     return subprocess.run([ZORVIK, "-p", port, *args], capture_output=True, text=True,
-                          timeout=timeout)
+                          timeout=timeout, cwd=cwd)
 
 
 def free_port():
@@ -95,6 +95,13 @@ class ThroughSer2net(AgpsServerCase):
         self.sim.close()
         super().tearDown()
 
+    def firmware(self, data):
+        """A firmware image of these bytes in the case's directory."""
+        image = os.path.join(self.dir.name, "fw.bin")
+        with open(image, "wb") as f:
+            f.write(data)
+        return image
+
     def test_both_kinds_read_the_receiver(self):
         for kind in ("rfc2217", "tcp"):
             with self.subTest(kind=kind):
@@ -115,21 +122,18 @@ class ThroughSer2net(AgpsServerCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertEqual(zorvik(url, "-b", "9600", "version").returncode, 1)
         # Random bytes carry 0xFF, which the telnet layer must double.
-        image = os.path.join(self.dir.name, "fw.bin")
         data = random.Random(7).randbytes(481280)
         self.assertGreater(data.count(0xFF), 1000)
-        with open(image, "wb") as f:
-            f.write(data)
-        run = zorvik(url, "-b", "115200", "flash", "--kind", "firmware", image, timeout=240)
+        run = zorvik(url, "-b", "115200", "flash", "--kind", "firmware", self.firmware(data),
+                     timeout=240)
         self.assertEqual(run.returncode, 0, run.stderr)
         with open(self.sim.image, "rb") as f:
             self.assertEqual(f.read(), data)
         self.assertEqual(zorvik(url, "-b", "115200", "baud", "9600").returncode, 0)
 
     def test_ephemeris_frames_arrive_whole(self):
-        run = subprocess.run([ZORVIK, "-p", self.server.url("rfc2217"), "agps", "be", "--host",
-                              self.host], capture_output=True, text=True, timeout=90,
-                             cwd=self.dir.name)
+        run = zorvik(self.server.url("rfc2217"), "agps", "be", "--host", self.host,
+                     cwd=self.dir.name)
         self.assertEqual(run.returncode, 0, run.stderr)
         with open(os.path.join(self.dir.name, "BE.bin"), "rb") as f:
             data = f.read()
@@ -142,9 +146,7 @@ class ThroughSer2net(AgpsServerCase):
             self.assertIn(frame, data)
 
     def test_raw_port_refuses_what_needs_another_rate(self):
-        image = os.path.join(self.dir.name, "fw.bin")
-        with open(image, "wb") as f:
-            f.write(bytes(481280))
+        image = self.firmware(bytes(481280))
         for args in (["baud", "115200"], ["flash", "--kind", "firmware", image]):
             with self.subTest(args=args[0]):
                 before = len(commands(self.sim))
@@ -155,9 +157,7 @@ class ThroughSer2net(AgpsServerCase):
                 self.assertEqual(commands(self.sim)[before:], [])
 
     def test_server_gone_mid_stream_and_mid_flash(self):
-        image = os.path.join(self.dir.name, "fw.bin")
-        with open(image, "wb") as f:
-            f.write(os.urandom(481280))
+        image = self.firmware(os.urandom(481280))
         cases = [
             (["monitor"], lambda err: True),
             (["flash", "--kind", "firmware", image], lambda err: "transferred" in err),
