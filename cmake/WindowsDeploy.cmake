@@ -17,17 +17,8 @@ install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles CO
 # The MinGW runtime the Qt DLLs were linked with, taken from the compiler
 # that builds the program (the same one Qt was built with).
 if(MINGW)
-  foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-                    OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(NOT IS_ABSOLUTE "${found}")
-      string(MAKE_C_IDENTIFIER "zorvik_runtime_${dll}" var)
-      find_file(${var} ${dll} PATH_SUFFIXES lib bin)
-      set(found "${${var}}")
-    endif()
-    if(NOT EXISTS "${found}")
-      message(FATAL_ERROR "The MinGW runtime DLL ${dll} was not found beside ${CMAKE_CXX_COMPILER}")
-    endif()
+  foreach(dll ${ZORVIK_MINGW_RUNTIME_DLLS})
+    zorvik_find_mingw_runtime_dll(${dll} found)
     install(FILES "${found}" DESTINATION . COMPONENT runtime)
   endforeach()
 endif()

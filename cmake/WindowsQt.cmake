@@ -46,3 +46,21 @@ if(CMAKE_CROSSCOMPILING AND NOT QT_HOST_PATH)
   set(QT_HOST_PATH /usr CACHE PATH "Qt 6 of the build machine (moc, rcc, uic)")
   set(QT_HOST_PATH_CMAKE_DIR "${host_cmake_dir}" CACHE PATH "CMake packages of QT_HOST_PATH")
 endif()
+
+# The MinGW runtime the Qt DLLs and the program share, and where the compiler
+# that builds the program (the one Qt was built with) keeps each DLL.
+set(ZORVIK_MINGW_RUNTIME_DLLS libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+function(zorvik_find_mingw_runtime_dll dll out)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                  OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${found}")
+    string(MAKE_C_IDENTIFIER "zorvik_runtime_${dll}" var)
+    find_file(${var} ${dll} PATH_SUFFIXES lib bin)
+    set(found "${${var}}")
+  endif()
+  if(NOT EXISTS "${found}")
+    message(FATAL_ERROR "The MinGW runtime DLL ${dll} was not found beside ${CMAKE_CXX_COMPILER}")
+  endif()
+  get_filename_component(found "${found}" REALPATH)
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()

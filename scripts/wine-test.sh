@@ -13,13 +13,24 @@
 #      then an XMODEM transfer to Debian's python3-xmodem on the Linux side of
 #      COM2;
 #   5. in a build with the program (preset windows-app): the A-GPS download
-#      through the Windows backend against the A-GPS test server, then
+#      through the Windows backend against the A-GPS test server; the
+#      program's Qt Tests that need no Linux facility on the offscreen
+#      platform (their receiver is COM2); a firmware download through the
+#      dialog at 115200 bps to the receiver simulator on COM3, whose boot
+#      loader must receive the image byte for byte; then
 #      scripts/wine-app-test.sh on the installer (silent install, the program
 #      against the simulator, a screenshot with a valid fix, uninstall);
-#   6. stops socat and the Wine server. Any failure makes the exit status non-zero.
+#   6. stops socat, the simulator and the Wine server. Any failure makes the
+#      exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
 # per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
-# options for the serial test, e.g. --gtest_repeat=20).
+# options for the serial test, e.g. --gtest_repeat=20), ZORVIK_LINUX_BUILD
+# (the build with receiver-sim, default build/default).
+#
+# Wine hands a Windows program none of the caller's QT_* variables (they are
+# left to the host's own Qt): a Qt setting must be spelled WINEQT_*, which Wine
+# passes on as QT_*. So QT_QPA_PLATFORM=offscreen never reaches the program,
+# which then runs on the windows platform instead.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -102,9 +113,24 @@ done
 sleep 100000 <>"$ports/ttyA" 3<>"$ports/ttyB" &
 pids+=($!)
 
+# In a build with the firmware test, the receiver simulator (a Linux program)
+# plays the receiver on COM3.
+mappings=("COM1=$ports/ttyA" "COM2=$ports/ttyB")
+flash_test="$tests_dir/test_win32_flash.exe"
+if [[ -f "$flash_test" ]]; then
+  sim="${ZORVIK_LINUX_BUILD:-$root/build/default}/tools/receiver-sim/receiver-sim"
+  [[ -x "$sim" ]] || { echo "wine-test: $sim missing (the default build's receiver-sim)" >&2; exit 2; }
+  "$sim" --no-register --baud 9600 --time-scale 0.25 --report "$ports/sim-report.jsonl" \
+    --image-out "$ports/sim-image.bin" >"$ports/sim.out" 2>"$ports/sim.err" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q '^ready' "$ports/sim.out" && break; sleep 0.1; done
+  grep -q '^ready' "$ports/sim.out" || { cat "$ports/sim.err" >&2; echo "wine-test: the simulator did not start" >&2; exit 2; }
+  mappings+=("COM3=$(awk '$1 == "device" {print $2}' "$ports/sim.out")")
+fi
+
 # Wine maps COMn to the device its Ports override names, makes the
 # dosdevices link and lists the port under HARDWARE\DEVICEMAP\SERIALCOMM.
-for mapping in "COM1=$ports/ttyA" "COM2=$ports/ttyB"; do
+for mapping in "${mappings[@]}"; do
   if ! run_wine 60 reg add 'HKLM\Software\Wine\Ports' /v "${mapping%%=*}" /d "${mapping#*=}" /f >/dev/null 2>&1; then
     echo "wine-test: cannot set the port override ${mapping}" >&2; exit 2
   fi
@@ -191,6 +217,41 @@ if [[ -f "$agps_test" ]]; then
   if ! (export "${agps_env[@]}"; run_wine "$per_test_timeout" "$agps_test" --gtest_brief=1 </dev/null); then
     fail "test_win32_agps"
   fi
+fi
+
+# The program's Qt Tests: offscreen, with the fonts they have on Linux (the
+# offscreen platform's font database on Windows reads one folder, by default
+# Qt's own, empty one: without it no text is drawn), the Qt and MinGW runtime
+# DLLs on the PATH. Their log goes to a file: under Wine a Qt Test's log to
+# the console is lost.
+# run_qt_test NAME [no-skips]
+run_qt_test() {
+  local name="$1" result="$build/qt-tests/$1.txt"
+  mkdir -p "$build/qt-tests"
+  rm -f "$result"
+  ran=$((ran + 1))
+  log "running $name"
+  if WINEPATH="$(cat "$tests_dir/app-tests-path.txt")" WINEQT_QPA_PLATFORM=offscreen \
+      WINEQT_QPA_FONTDIR="Z:$qt_font_dir" run_wine "$per_test_timeout" "$tests_dir/$name.exe" \
+      -o "Z:$result,txt" </dev/null; then
+    grep '^Totals' "$result"
+    # A program that must run every case (the flash) may not pass by skipping.
+    if [[ -n "${2:-}" ]] && ! grep -q '^Totals: .* 0 skipped' "$result"; then fail "$name skipped its cases"; fi
+  else
+    [[ -f "$result" ]] && grep -E -A2 '^(FAIL|QFATAL)|^Totals' "$result"
+    fail "$name"
+  fi
+}
+qt_font_dir=/usr/share/fonts/truetype/liberation2
+if [[ -f "$tests_dir/app-tests.txt" ]]; then
+  [[ -d "$qt_font_dir" ]] || fail "no fonts in $qt_font_dir (fonts-liberation2, scripts/packages-windows.txt)"
+  while read -r name; do
+    [[ -n "$name" ]] && run_qt_test "$name"
+  done <"$tests_dir/app-tests.txt"
+fi
+if [[ -f "$flash_test" ]]; then
+  ZORVIK_SIM_PORT=COM3 ZORVIK_SIM_IMAGE="Z:$ports/sim-image.bin" ZORVIK_SIM_REPORT="Z:$ports/sim-report.jsonl" \
+    run_qt_test test_win32_flash no-skips
 fi
 
 log "$((ran + 2)) test runs in $((SECONDS - start)) s"

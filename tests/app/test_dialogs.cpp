@@ -18,6 +18,16 @@
 using zorvik::apptest::ModalWatcher;
 using zorvik::apptest::PtyPeer;
 
+namespace {
+// Linux ports take only the termios rates; Windows leaves the rate to the
+// port's driver, so there the serial layer lets any positive rate through.
+#ifdef _WIN32
+constexpr bool kOddRateAccepted = true;
+#else
+constexpr bool kOddRateAccepted = false;
+#endif
+}  // namespace
+
 class TestDialogs : public QObject {
     Q_OBJECT
     std::unique_ptr<PtyPeer> pty;
@@ -146,7 +156,7 @@ class TestDialogs : public QObject {
         QTest::newRow("baud: port rate, not the receiver's") << true << "921600" << false;
         QTest::newRow("baud: empty") << true << "" << false;
         QTest::newRow("com: port rate beyond the list") << false << "921600" << true;
-        QTest::newRow("com: no such port rate") << false << "12345" << false;
+        QTest::newRow("com: no such port rate") << false << "12345" << kOddRateAccepted;
         QTest::newRow("com: empty") << false << "" << false;
         QTest::newRow("com: garbage") << false << "96OO" << false;
     }

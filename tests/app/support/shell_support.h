@@ -18,6 +18,9 @@ namespace zorvik::apptest {
 // test writes the receiver's bytes to the master side and reads what the
 // program sent. The slave stays open here too, so that the pair survives the
 // program's close and reopen, and so that the rate the program set can be read.
+// On Windows the pair is two joined COM ports (ZORVIK_TEST_PORT for the
+// program, ZORVIK_PEER_PORT for this side); the program's rate cannot be read
+// from the far end there, so baud() is -1.
 class PtyPeer {
   public:
     PtyPeer();
@@ -37,8 +40,12 @@ class PtyPeer {
     long baud() const;
 
   private:
+#ifdef _WIN32
+    void* peer_ = nullptr;  // the peer port's HANDLE
+#else
     int master_ = -1;
     int slave_ = -1;
+#endif
     std::string slave_path_;
 };
 
