@@ -94,8 +94,10 @@ enum class UploadResult {
 };
 
 // How long the receiver may take to answer the version query after the
-// switch back to NMEA input (it answers well within a second).
-inline constexpr int kSwitchBackAnswerMs = 2000;
+// switch back to NMEA input. It answers well within a second, but the query
+// leaves behind the last frames still in the driver's output queue (a few
+// kilobytes take seconds at 9600 bps).
+inline constexpr int kSwitchBackAnswerMs = 5000;
 
 struct UploadOutcome {
     UploadResult result = UploadResult::Refused;
