@@ -34,6 +34,12 @@ constexpr auto kNegotiationBound = std::chrono::seconds(3);
 constexpr auto kAnswerBound = std::chrono::seconds(2);
 // What is still to go to the server when the port closes leaves within this.
 constexpr auto kFlushBound = std::chrono::seconds(1);
+// A device server ends a new connection at once while its device is still
+// held by the session before (one a reopen or an earlier run has just
+// closed); such a connection is tried again within this.
+constexpr auto kDeviceBusyBound = std::chrono::seconds(2);
+constexpr int kEndedAtOnceMs = 300;
+constexpr auto kBusyRetryPause = std::chrono::milliseconds(100);
 constexpr int kRelayTickMs = 200;
 constexpr std::size_t kChunk = 4096;
 // Received bytes the program has not read yet, at most; beyond it they are
@@ -352,6 +358,24 @@ bool rate_follows(const std::string& port_name) {
     return !a || a->kind != NetworkKind::Raw;
 }
 
+namespace {
+
+net::Socket connect_when_free(const NetworkAddress& address, OpenFailure& failure) {
+    const auto deadline = Clock::now() + kDeviceBusyBound;
+    for (;;) {
+        const net::Socket socket = net::connect_stream(address.host, address.port, failure);
+        if (socket == net::kNoSocket || !net::ended_at_once(socket, kEndedAtOnceMs)) return socket;
+        net::close_socket(socket);
+        if (Clock::now() >= deadline) {
+            failure = OpenFailure::ConnectionLost;
+            return net::kNoSocket;
+        }
+        std::this_thread::sleep_for(kBusyRetryPause);
+    }
+}
+
+}  // namespace
+
 Port open_network(const std::string& port_name, OpenFailure& failure) {
     const auto address = parse_network_address(port_name);
     if (!address) {
@@ -360,7 +384,7 @@ Port open_network(const std::string& port_name, OpenFailure& failure) {
     }
     auto s = std::make_shared<Session>();
     s->kind = address->kind;
-    s->socket = net::connect_stream(address->host, address->port, failure);
+    s->socket = connect_when_free(*address, failure);
     if (s->socket == net::kNoSocket) return {};
     if (!net::open_local_end(s->local) || !net::open_wake(s->wake)) {
         failure = OpenFailure::Other;

@@ -25,6 +25,9 @@ long send_some(Socket s, const std::uint8_t* data, std::size_t n);
 // Bytes received (0: nothing waiting), -1 when the connection ended or was lost.
 long receive_some(Socket s, std::uint8_t* data, std::size_t n);
 void close_socket(Socket s);
+// True when the server ends the connection within wait_ms of its start,
+// whatever parting text it sent; nothing it sent is taken.
+bool ended_at_once(Socket s, int wait_ms);
 
 // The program's end (handle and writer, as a local port's) and the relay's.
 struct LocalEnd {

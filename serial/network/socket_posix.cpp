@@ -165,10 +165,42 @@ long receive_some(Socket s, std::uint8_t* data, std::size_t n) {
     return io_result(got);
 }
 
+namespace {
+
+// A device server tears its session down, and frees the device for the next
+// one, once it has seen our end: the close waits that long for the server's
+// own end, so that a reopen (a rate change, a flash) or the next run does not
+// find the device still taken.
+constexpr std::chrono::milliseconds kServerEndBound{1000};
+
+void wait_for_server_end(int fd) {
+    const auto deadline = std::chrono::steady_clock::now() + kServerEndBound;
+    std::uint8_t unread[512];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
+        const ssize_t got = ::recv(fd, unread, sizeof unread, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) return;
+    }
+}
+
+}  // namespace
+
 void close_socket(Socket s) {
     if (s == kNoSocket) return;
-    ::shutdown(static_cast<int>(s), SHUT_RDWR);
-    ::close(static_cast<int>(s));
+    const int fd = static_cast<int>(s);
+    if (::shutdown(fd, SHUT_WR) == 0) wait_for_server_end(fd);
+    ::close(fd);
+}
+
+bool ended_at_once(Socket s, int wait_ms) {
+    const int fd = static_cast<int>(s);
+    // POLLRDHUP tells of the server's end even behind a parting line it
+    // sent ("device already in use"), which stays unread.
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, wait_ms) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
 }
 
 bool open_local_end(LocalEnd& out) {

@@ -104,6 +104,16 @@ void close_socket(Socket s) {
     ::closesocket(sock(s));
 }
 
+bool ended_at_once(Socket s, int wait_ms) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sock(s), &readable);
+    timeval wait{wait_ms / 1000, (wait_ms % 1000) * 1000};
+    char first = 0;
+    return ::select(0, &readable, nullptr, nullptr, &wait) == 1 &&
+           ::recv(sock(s), &first, 1, MSG_PEEK) == 0;
+}
+
 bool open_local_end(LocalEnd&) {
     return false;
 }
