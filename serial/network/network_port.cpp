@@ -34,6 +34,17 @@ constexpr auto kNegotiationBound = std::chrono::seconds(3);
 constexpr auto kAnswerBound = std::chrono::seconds(2);
 // What is still to go to the server when the port closes leaves within this.
 constexpr auto kFlushBound = std::chrono::seconds(1);
+// A server writes what it was sent to its device and may reset the device's
+// line (its rate, its queues) as soon as the connection ends, as ser2net does.
+// A close therefore waits until the last bytes have had their time on the line
+// at the port's rate, and kDeviceSettle more for the device to take them. No
+// more than kInFlightLimit bytes are reckoned to be still on their way: the
+// program's protocols await an answer at least every XMODEM-1K block, and a
+// server on a fast device (a pseudo-terminal) is far ahead of the rate.
+constexpr auto kDeviceSettle = std::chrono::milliseconds(100);
+constexpr std::size_t kInFlightLimit = 1024;
+constexpr std::uint32_t kUnknownRate = 9600;
+constexpr long long kBitsPerByte = 10;  // start, 8 data, stop
 // A device server ends a new connection at once while its device is still
 // held by the session before (one a reopen or an earlier run has just
 // closed); such a connection is tried again within this.
@@ -121,6 +132,8 @@ struct Session {
     bool lost = false;
     bool com_port_agreed = false;
     bool com_port_refused = false;
+    std::uint32_t line_rate = kUnknownRate;
+    Clock::time_point line_done{};          // when what went to the server has left its device
     std::map<std::uint8_t, Bytes> answers;  // COM-port answers by command, since the last ask
 
     telnet::Decoder decoder;        // relay thread only
@@ -187,11 +200,20 @@ void relay_from_program(Session& s) {
         telnet::append_escaped(s.to_server, chunk, static_cast<std::size_t>(got));
 }
 
+std::chrono::microseconds line_time(std::size_t bytes, std::uint32_t rate) {
+    return std::chrono::microseconds(static_cast<long long>(bytes) * kBitsPerByte * 1'000'000 /
+                                     rate);
+}
+
 // Relay thread, m held. False once the connection is lost.
 bool send_pending(Session& s) {
     if (s.to_server.empty()) return true;
     const long sent = net::send_some(s.socket, s.to_server.data(), s.to_server.size());
     if (sent < 0) return false;
+    const auto now = Clock::now();
+    s.line_done = std::min(
+        std::max(s.line_done, now) + line_time(static_cast<std::size_t>(sent), s.line_rate),
+        now + line_time(kInFlightLimit, s.line_rate));
     s.to_server.erase(s.to_server.begin(), s.to_server.begin() + sent);
     return true;
 }
@@ -251,6 +273,11 @@ void send_to_server(Session& s, const Bytes& bytes) {
     net::signal_wake(s.wake);
 }
 
+// The connection stays until what was sent last has reached the device.
+void let_line_drain(Session& s) {
+    if (!s.lost) std::this_thread::sleep_until(s.line_done + kDeviceSettle);
+}
+
 void tear_down(Session& s) {
     {
         std::lock_guard lock(s.m);
@@ -258,6 +285,7 @@ void tear_down(Session& s) {
     }
     net::signal_wake(s.wake);
     if (s.relay.joinable()) s.relay.join();
+    let_line_drain(s);
     net::close_socket(s.socket);
     net::close_relay(s.local.relay);
     net::close_wake(s.wake);
@@ -414,8 +442,13 @@ OpenFailure configure_network(Handle h, const std::string& mode) {
     if (!s) return OpenFailure::Other;
     // The program's end carries the rate too: the write bounds are reckoned from it.
     configure_device(h, mode);
+    const LineSettings line = line_settings(mode);
+    if (line.baud) {
+        std::lock_guard lock(s->m);
+        s->line_rate = *line.baud;
+    }
     if (s->kind == NetworkKind::Raw) return OpenFailure::None;
-    return set_line(*s, line_settings(mode));
+    return set_line(*s, line);
 }
 
 void purge_network(Handle h, unsigned flags) {

@@ -287,4 +287,20 @@ TEST(NetworkPort, HandleCarriesEveryByteAndTheRateReachesTheServer) {
     COM_Close();
 }
 
+// A device server may reset its device's line the moment the connection ends,
+// so a close lets what was written last have its time on the line first:
+// 96 bytes at 9600 bps take 100 ms.
+TEST(NetworkPort, CloseWaitsForTheLastBytesTimeOnTheLine) {
+    EchoServer server;
+    const int handle = COM_Open(server.Url().c_str(), "9600");
+    ASSERT_NE(handle, 0) << COM_LastOpenError();
+    const Bytes sentence(96, 'x');
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_EQ(::write(handle, sentence.data(), sentence.size()),
+              static_cast<ssize_t>(sentence.size()));
+    COM_Close();
+    EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(100));
+    EXPECT_TRUE(Contains(server.Wire(), sentence));
+}
+
 }  // namespace
