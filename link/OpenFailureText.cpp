@@ -10,7 +10,7 @@ namespace zorvik::link {
 
 namespace {
 
-constexpr std::array<OpenFailureWords, 14> kWords{{
+constexpr std::array<OpenFailureWords, 15> kWords{{
     {ZORVIK_OPEN_OK, "", ""},
     {ZORVIK_OPEN_NO_NAME, "No port is chosen: choose one with Mode, Setup COM Port.",
      "no port name given"},
@@ -34,6 +34,10 @@ constexpr std::array<OpenFailureWords, 14> kWords{{
      "the server did not set the rate and 8N1 asked for"},
     {ZORVIK_OPEN_CONNECTION_LOST, "The device server closed the connection.",
      "the server closed the connection"},
+    {ZORVIK_OPEN_SERVER_BUSY,
+     "The device server ended every connection at once: another connection may hold its "
+     "device.",
+     "the server ended every connection at once (does another connection hold its device?)"},
     {ZORVIK_OPEN_OTHER, "", "the system refused to open it"},
 }};
 // Unknown codes get the last entry's words.

@@ -264,6 +264,7 @@ ZORVIK_API void GetScanComPortPara(ComInfo* info);
 #define ZORVIK_OPEN_NO_COM_PORT_OPTION 11 /* the server did not take COM-port commands in time */
 #define ZORVIK_OPEN_SETTINGS_REFUSED 12   /* the server answered another rate or format */
 #define ZORVIK_OPEN_CONNECTION_LOST 13    /* the server closed the connection during the open */
+#define ZORVIK_OPEN_SERVER_BUSY 14        /* it ended each connection at once: its device is held */
 /* Returns the ZORVIK_OPEN_ code of the last COM_Open on any thread; never blocks. */
 ZORVIK_API int COM_LastOpenError(void);
 

@@ -26,6 +26,7 @@ static_assert(static_cast<int>(OpenFailure::Unreachable) == ZORVIK_OPEN_UNREACHA
 static_assert(static_cast<int>(OpenFailure::NoComPortOption) == ZORVIK_OPEN_NO_COM_PORT_OPTION);
 static_assert(static_cast<int>(OpenFailure::SettingsRefused) == ZORVIK_OPEN_SETTINGS_REFUSED);
 static_assert(static_cast<int>(OpenFailure::ConnectionLost) == ZORVIK_OPEN_CONNECTION_LOST);
+static_assert(static_cast<int>(OpenFailure::ServerBusy) == ZORVIK_OPEN_SERVER_BUSY);
 
 std::atomic<int> last_open_failure{ZORVIK_OPEN_OK};
 

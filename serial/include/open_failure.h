@@ -25,6 +25,7 @@ enum class OpenFailure : int {
     NoComPortOption = 11,  // connected, but the server never took COM-port commands
     SettingsRefused = 12,  // the server answered another rate or format than asked
     ConnectionLost = 13,   // the server closed the connection while the port opened
+    ServerBusy = 14,       // the server ended each connection at once: its device is held
 };
 
 // The reason for the system's code of a failed open (errno; GetLastError on Win32).

@@ -395,7 +395,7 @@ net::Socket connect_when_free(const NetworkAddress& address, OpenFailure& failur
         if (socket == net::kNoSocket || !net::ended_at_once(socket, kEndedAtOnceMs)) return socket;
         net::close_socket(socket);
         if (Clock::now() >= deadline) {
-            failure = OpenFailure::ConnectionLost;
+            failure = OpenFailure::ServerBusy;
             return net::kNoSocket;
         }
         std::this_thread::sleep_for(kBusyRetryPause);

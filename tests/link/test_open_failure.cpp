@@ -140,7 +140,7 @@ TEST(OpenFailure, EachReasonIsWordedForBothPrograms) {
 // words; each device-server reason has words of its own, and names no device.
 TEST(OpenFailure, DeviceServerReasonsHaveTheirOwnWords) {
     std::set<std::string> seen;
-    for (int failure = ZORVIK_OPEN_BAD_ADDRESS; failure <= ZORVIK_OPEN_CONNECTION_LOST; ++failure) {
+    for (int failure = ZORVIK_OPEN_BAD_ADDRESS; failure <= ZORVIK_OPEN_SERVER_BUSY; ++failure) {
         SCOPED_TRACE(failure);
         const link::OpenFailureWords& words = link::WordsFor(failure);
         EXPECT_EQ(words.failure, failure);

@@ -5,6 +5,7 @@ TCP one; then servers that fail in the ways a network fails."""
 
 import os
 import random
+import select
 import shutil
 import signal
 import socket
@@ -158,6 +159,23 @@ class ThroughSer2net(AgpsServerCase):
         threading.Timer(0.8, holder.close).start()
         run = zorvik(self.server.url("rfc2217"), "version")
         self.assertEqual(run.returncode, 0, run.stderr)
+        # One held past the bound is told as such.
+        with self.hold_device():
+            run = zorvik(self.server.url("rfc2217"), "version")
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertIn("ended every connection at once", run.stderr)
+
+    def hold_device(self):
+        """A raw connection that holds the device: the server ends one at
+        once while the session before still holds it."""
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            holder = socket.create_connection(("127.0.0.1", self.server.raw), 2)
+            readable, _, _ = select.select([holder], [], [], 0.5)
+            if not readable:
+                return holder
+            holder.close()
+        self.fail("the device server never let a connection hold its device")
 
     def test_raw_port_refuses_what_needs_another_rate(self):
         image = self.firmware(bytes(481280))
@@ -269,7 +287,7 @@ class Failures(unittest.TestCase):
             (f"tcp://127.0.0.1:{unused}", "connection refused", 2),
             (f"rfc2217://127.0.0.1:{servers['silent'].port}", "does not take COM-port commands", 6),
             (f"rfc2217://127.0.0.1:{servers['other-rate'].port}", "did not set the rate", 6),
-            (f"rfc2217://127.0.0.1:{servers['closing'].port}", "closed the connection", 4),
+            (f"rfc2217://127.0.0.1:{servers['closing'].port}", "ended every connection at once", 4),
             ("rfc2217://127.0.0.1", "not a network port address", 2),
             ("tcp://127.0.0.1:99999", "not a network port address", 2),
         ]
