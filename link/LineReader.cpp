@@ -38,7 +38,7 @@ int LineReader::ReadByte(serial::Handle h, std::uint8_t& out) {
     // byte: a system call per byte would cost several per cent of a core.
     if (backlog_ == Backlog::Drop && bytes_.buffered() == 0 &&
         bytes_.waiting(h) > serial::kDriverQueueLimit)
-        bytes_.purge(h, serial::kPurgeAll);
+        bytes_.purge(h, serial::kPurgeInput);
     return got;
 }
 

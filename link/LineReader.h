@@ -24,8 +24,9 @@ using LineSink = std::function<Next(const Line&)>;
 
 class LineReader {
   public:
-    // Drop: a driver queue beyond kDriverQueueLimit is stale and purged (the
-    // program, which must keep up with the live view). Keep: every byte is
+    // Drop: a received backlog beyond kDriverQueueLimit is stale and purged
+    // (the program, which must keep up with the live view); what the program
+    // is sending meanwhile (a command, ephemeris frames) stays. Keep: every byte is
     // read (the command line, whose recordings must be whole).
     enum class Backlog { Drop, Keep };
     explicit LineReader(Backlog backlog);

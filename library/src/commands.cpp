@@ -75,10 +75,11 @@ void clear_flag(Clears which) {
 int send_bytes(const void* bytes, std::size_t n, Clears clears = Clears::kNothing) {
     std::lock_guard lock(command_mutex());
     std::memcpy(command_buffer, bytes, n);
-    const int result = zorvik::port_write(command_buffer, n);
-    // Cleared whatever the write returned, so a fresh reply can be seen.
+    // Cleared before the query leaves, whatever the write returns: a reply
+    // that comes back and is parsed while the write call is still returning
+    // is the fresh one and must not be cleared away.
     clear_flag(clears);
-    return result;
+    return zorvik::port_write(command_buffer, n);
 }
 
 int send_stored(std::string_view sentence, Clears clears = Clears::kNothing) {

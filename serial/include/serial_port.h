@@ -36,6 +36,7 @@ enum PurgeFlags : unsigned {
     kPurgeTxClear = 0x04,
     kPurgeRxClear = 0x08,
     kPurgeAll = 0x0F,
+    kPurgeInput = kPurgeRxAbort | kPurgeRxClear,
 };
 
 // The port's read time-out settings as found at open (VMIN and VTIME on POSIX,

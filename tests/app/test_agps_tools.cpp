@@ -24,6 +24,7 @@
 #include "Main.h"
 #include "ZorvikDll.h"
 #include "receiver_sim.h"
+#include "shell_support.h"
 
 namespace {
 
@@ -195,14 +196,7 @@ class TestAgpsTools : public QObject {
         MainForm->ToolButton1Click();
         QCOMPARE(GetComPort_connected_Status(), 1);
         // The upload takes the receiver's time from its RMC sentences.
-        CMD_Clear_parse_rmc_done();
-        QVERIFY(QTest::qWaitFor(
-            [] {
-                ParseNMEAInfo info{};
-                GetParseNMEAInfo(&info);
-                return info.parse_rmc_done == 1;
-            },
-            6000));
+        QVERIFY(zorvik::apptest::ReceivingSentences());
     }
 
     QStringList RecordedFrames() const {

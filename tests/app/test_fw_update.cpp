@@ -31,6 +31,7 @@
 #include "shell_support.h"
 
 using zorvik::apptest::ImagePattern;
+using zorvik::apptest::ReceivingSentences;
 
 namespace {
 
@@ -76,17 +77,6 @@ QString WriteFile(const QString& name, const QByteArray& data) {
     if (!f.open(QIODevice::WriteOnly)) return {};
     f.write(data);
     return QDir::current().absoluteFilePath(name);
-}
-
-bool ReceivingSentences(int timeout_ms = 6000) {
-    CMD_Clear_parse_rmc_done();
-    return QTest::qWaitFor(
-        [] {
-            ParseNMEAInfo info{};
-            GetParseNMEAInfo(&info);
-            return info.parse_rmc_done == 1;
-        },
-        timeout_ms);
 }
 
 }  // namespace

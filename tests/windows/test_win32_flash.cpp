@@ -32,17 +32,6 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool ReceivingSentences(int timeout_ms) {
-    CMD_Clear_parse_rmc_done();
-    return QTest::qWaitFor(
-        [] {
-            ParseNMEAInfo info{};
-            GetParseNMEAInfo(&info);
-            return info.parse_rmc_done == 1;
-        },
-        timeout_ms);
-}
-
 }  // namespace
 
 class TestWin32Flash : public QObject {
@@ -69,7 +58,7 @@ class TestWin32Flash : public QObject {
         BaudRateText = "9600";
         MainForm->ToolButton1Click();
         QCOMPARE(GetComPort_connected_Status(), 1);
-        QVERIFY(ReceivingSentences(10000));
+        QVERIFY(zorvik::apptest::ReceivingSentences(10000));
 
         // Not a multiple of the 1024-byte block, so the last block is padded.
         const QByteArray image = zorvik::apptest::ImagePattern(481280 + 700);
@@ -106,7 +95,7 @@ class TestWin32Flash : public QObject {
 
         // Back at the NMEA rate, sentences arriving again.
         QCOMPARE(BaudRateText, QString("9600"));
-        QVERIFY(ReceivingSentences(15000));
+        QVERIFY(zorvik::apptest::ReceivingSentences(15000));
         MainForm->ToolButton1Click();
     }
 };

@@ -86,6 +86,17 @@ std::string Sentence(const std::string& body) {
     return "$" + body + tail;
 }
 
+bool ReceivingSentences(int timeout_ms) {
+    CMD_Clear_parse_rmc_done();
+    return QTest::qWaitFor(
+        [] {
+            ParseNMEAInfo info{};
+            GetParseNMEAInfo(&info);
+            return info.parse_rmc_done == 1;
+        },
+        timeout_ms);
+}
+
 QByteArray ImagePattern(qsizetype size) {
     QByteArray data(size, '\0');
     quint32 x = 0x9e3779b9u;

@@ -89,6 +89,10 @@ std::string Sentence(const std::string& body);
 // reader takes it: into the epochs, and into ParseNMEA when intact.
 void Receive(const std::string& raw);
 
+// True once an RMC sentence is parsed within timeout_ms of the call: the link
+// carries the receiver's sentences at the rate it is set to.
+bool ReceivingSentences(int timeout_ms = 6000);
+
 // Bytes of a firmware image for a download: a fixed pseudo-random pattern, so
 // that a shifted, lost or repeated block shows in a comparison.
 QByteArray ImagePattern(qsizetype size);
