@@ -26,7 +26,7 @@ long send_some(Socket s, const std::uint8_t* data, std::size_t n);
 long receive_some(Socket s, std::uint8_t* data, std::size_t n);
 void close_socket(Socket s);
 // True when the server ends the connection within wait_ms of its start,
-// whatever parting text it sent; nothing it sent is taken.
+// whatever parting text it sent; nothing it sent is lost to receive_some.
 bool ended_at_once(Socket s, int wait_ms);
 
 // The program's end (handle and writer, as a local port's) and the relay's:

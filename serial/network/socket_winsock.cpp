@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "device_backend.h"
 #include "socket_io.h"
@@ -33,6 +34,8 @@ constexpr DWORD kPipeFill = 4096;
 constexpr DWORD kPipePollMs = 2;
 // The close waits this long for the server's own end (see close_socket).
 constexpr DWORD kServerEndBoundMs = 1000;
+// What the start of a connection may bring before the relay takes over.
+constexpr std::size_t kHeldBackLimit = 64 * 1024;
 
 bool winsock_started() {
     static std::once_flag once;
@@ -121,7 +124,29 @@ long send_some(Socket s, const std::uint8_t* data, std::size_t n) {
     return io_result(::send(sock(s), reinterpret_cast<const char*>(data), static_cast<int>(n), 0));
 }
 
+namespace {
+
+// What ended_at_once read before the relay started, by socket.
+std::mutex held_back_mutex;
+std::map<Socket, std::vector<std::uint8_t>> held_back;
+
+// Bytes moved from what was held back for s, 0 when nothing was.
+long take_held_back(Socket s, std::uint8_t* data, std::size_t n) {
+    std::lock_guard lock(held_back_mutex);
+    const auto it = held_back.find(s);
+    if (it == held_back.end()) return 0;
+    std::vector<std::uint8_t>& bytes = it->second;
+    const std::size_t taken = std::min(n, bytes.size());
+    std::copy_n(bytes.begin(), taken, data);
+    bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(taken));
+    if (bytes.empty()) held_back.erase(it);
+    return static_cast<long>(taken);
+}
+
+}  // namespace
+
 long receive_some(Socket s, std::uint8_t* data, std::size_t n) {
+    if (const long early = take_held_back(s, data, n); early > 0) return early;
     const int got = ::recv(sock(s), reinterpret_cast<char*>(data), static_cast<int>(n), 0);
     if (got == 0) return -1;
     return io_result(got);
@@ -178,18 +203,38 @@ void wait_for_server_end(SOCKET s) {
 void close_socket(Socket s) {
     if (s == kNoSocket) return;
     forget_socket_event(s);
+    {
+        std::lock_guard lock(held_back_mutex);
+        held_back.erase(s);
+    }
     if (::shutdown(sock(s), SD_SEND) == 0) wait_for_server_end(sock(s));
     ::closesocket(sock(s));
 }
 
 bool ended_at_once(Socket s, int wait_ms) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(sock(s), &readable);
-    timeval wait{wait_ms / 1000, (wait_ms % 1000) * 1000};
-    char first = 0;
-    return ::select(0, &readable, nullptr, nullptr, &wait) == 1 &&
-           ::recv(sock(s), &first, 1, MSG_PEEK) == 0;
+    // Winsock cannot peek behind data for the end, so what the server sends
+    // meanwhile (a parting line such as "device already in use", or the
+    // receiver's first bytes) is read and held for receive_some.
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(wait_ms);
+    std::vector<std::uint8_t> early;
+    std::uint8_t chunk[4096];
+    bool ended = false;
+    for (ULONGLONG now = ::GetTickCount64(); now < deadline && !ended; now = ::GetTickCount64()) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(sock(s), &readable);
+        const ULONGLONG left = deadline - now;
+        timeval wait{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+        if (::select(0, &readable, nullptr, nullptr, &wait) <= 0) break;
+        const int got = ::recv(sock(s), reinterpret_cast<char*>(chunk), sizeof chunk, 0);
+        if (got > 0 && early.size() < kHeldBackLimit) early.insert(early.end(), chunk, chunk + got);
+        ended = got == 0 || (got < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK);
+    }
+    if (!ended && !early.empty()) {
+        std::lock_guard lock(held_back_mutex);
+        held_back[s] = std::move(early);
+    }
+    return ended;
 }
 
 namespace {

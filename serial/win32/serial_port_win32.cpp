@@ -176,21 +176,19 @@ void close_device(const Port& port) {
 
 std::size_t queued_input_device(Handle h) {
     if (is_invalid(h)) return 0;
-    if (is_network_end(to_win(h))) return pipe_waiting(to_win(h)).value_or(0);
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(to_win(h), &errors, &stat)) return 0;
+    // A COM port's calls come first and unchanged; a pipe fails them.
+    if (!ClearCommError(to_win(h), &errors, &stat))
+        return is_network_end(to_win(h)) ? pipe_waiting(to_win(h)).value_or(0) : 0;
     return stat.cbInQue;
 }
 
 void purge_device(Handle h, unsigned flags) {
     if (is_invalid(h)) return;
+    if (PurgeComm(to_win(h), flags & kPurgeAll) || !is_network_end(to_win(h))) return;
     // A network port's output is the relay's once written; its server purges it.
-    if (is_network_end(to_win(h))) {
-        if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) discard_pipe_input(to_win(h));
-        return;
-    }
-    PurgeComm(to_win(h), flags & kPurgeAll);
+    if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) discard_pipe_input(to_win(h));
 }
 
 bool save_settings_device(Handle h, SavedSettings& out) {
@@ -269,10 +267,12 @@ void drain_device(Handle h) {
 
 bool is_device_gone(Handle h) {
     if (is_invalid(h)) return false;
-    if (is_network_end(to_win(h))) return !pipe_waiting(to_win(h));
     DWORD errors = 0;
     COMSTAT stat{};
     if (ClearCommError(to_win(h), &errors, &stat)) return false;
+    const DWORD error = GetLastError();
+    if (is_network_end(to_win(h))) return !pipe_waiting(to_win(h));
+    SetLastError(error);
     return is_gone_error(GetLastError());
 }
 
@@ -292,7 +292,6 @@ bool read_is_bounded(const COMMTIMEOUTS& t) {
 long read_some_device(Handle h, void* buf, std::size_t n) {
     if (is_invalid(h)) return -1;
     if (n == 0) return 0;
-    if (is_network_end(to_win(h))) return read_pipe(to_win(h), buf, n);
     // ClearCommError first, for three reasons:
     // - With the port's time-outs (no interval time-out, 100 ms in total) a
     //   ReadFile returns when it has all it asked for or when the 100 ms are
@@ -306,9 +305,12 @@ long read_some_device(Handle h, void* buf, std::size_t n) {
     //   closed that value may already name some other object (a file, a
     //   pipe); ClearCommError fails on anything that is not a serial port, so
     //   the read fails instead of reading, or blocking on, the wrong object.
+    //   Only a network port's pipe, known by its size, is read then, and
+    //   only for what waits in it.
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(to_win(h), &errors, &stat)) return -1;
+    if (!ClearCommError(to_win(h), &errors, &stat))
+        return is_network_end(to_win(h)) ? read_pipe(to_win(h), buf, n) : -1;
     if (stat.cbInQue == 0) {
         // Closing the port puts back the time-outs it had before, often none
         // at all (a read then waits for a byte however long it takes). A
