@@ -182,7 +182,8 @@ start_device_server() {
   local name="$1" spec accepter port ports=() dir="$net_dir/$1"
   shift
   mkdir -p "$dir"
-  "$sim" --no-register --baud 9600 --time-scale 0.25 >"$dir/sim.out" 2>"$dir/sim.err" &
+  "$sim" --no-register --baud 9600 --time-scale 0.25 --image-out "$dir/image.bin" \
+    >"$dir/sim.out" 2>"$dir/sim.err" &
   pids+=($!)
   for _ in $(seq 100); do grep -q '^ready' "$dir/sim.out" && break; sleep 0.1; done
   grep -q '^ready' "$dir/sim.out" || { cat "$dir/sim.err" >&2; return 1; }
@@ -203,6 +204,22 @@ start_device_server() {
   return 1
 }
 
+# A firmware download through ser2net, in a build with the program.
+run_network_flash() {
+  local flash_net_test="$tests_dir/test_win32_network_flash.exe" port
+  [[ -f "$flash_net_test" ]] || return 0
+  port="$(free_tcp_port)"
+  if ! start_device_server flash "telnet(rfc2217),tcp:$port"; then
+    fail "test_win32_network_flash: ser2net did not start"; return
+  fi
+  ran=$((ran + 1))
+  log "running test_win32_network_flash through ser2net"
+  if ! ZORVIK_NET_FLASH="rfc2217://127.0.0.1:$port" ZORVIK_NET_FLASH_IMAGE="Z:$net_dir/flash/image.bin" \
+      run_wine "$per_test_timeout" "$flash_net_test" </dev/null; then
+    fail "test_win32_network_flash"
+  fi
+}
+
 run_network_tests() {
   local net_test="$tests_dir/test_win32_network.exe"
   [[ -f "$net_test" ]] || return 0
@@ -220,6 +237,7 @@ run_network_tests() {
       run_wine "$per_test_timeout" "$net_test" --gtest_filter='-Win32NetworkLost.*' </dev/null; then
     fail "test_win32_network"
   fi
+  run_network_flash
   if ! start_device_server doomed "telnet(rfc2217),tcp:$doomed"; then
     fail "test_win32_network: the second ser2net did not start"; return
   fi
@@ -237,7 +255,7 @@ run_network_tests() {
     fail "test_win32_network (ser2net killed mid-stream)"
   fi
   kill "$killer" 2>/dev/null
-  wait "$killer" 2>/dev/null
+  wait "$killer" "$doomed_pid" 2>/dev/null
 }
 
 # ---- 4. Tests --------------------------------------------------------------------

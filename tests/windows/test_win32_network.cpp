@@ -183,6 +183,31 @@ TEST_F(Win32Network, RateFollowsTheReceiverThroughSetBaudRate) {
     }
 }
 
+double process_cpu_seconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    const auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime) /
+               1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// Not a check: the figure for the README, what reading a stream through the
+// relay costs this process (the relay, the reader's polls).
+TEST_F(Win32Network, StreamingCostPrinted) {
+    const serial::Handle h = open_port(rfc2217_, "9600");
+    ASSERT_NE(h, 0) << "open error " << COM_LastOpenError();
+    const double cpu_before = process_cpu_seconds();
+    const auto start = Clock::now();
+    const Heard heard = listen(h, 1'000'000, milliseconds(5000));
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_FALSE(heard.lost);
+    std::printf("streaming at 9600 through rfc2217: %d sentences in %.1f s, %.1f%% of a core\n",
+                heard.intact, wall, 100 * (process_cpu_seconds() - cpu_before) / wall);
+}
+
 TEST(Win32NetworkFailures, EachFailureHasItsOwnReason) {
     const struct {
         const char* url;
