@@ -10,10 +10,13 @@
 #include <mstcpip.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "device_backend.h"
@@ -24,6 +27,7 @@ namespace zorvik::serial::net {
 namespace {
 
 constexpr long kConnectBoundS = 5;
+constexpr auto kResolveBound = std::chrono::seconds(5);
 // A peer that vanishes without closing (a pulled cable) is found by the
 // keep-alive probes within about these seconds.
 constexpr ULONG kKeepAliveIdleMs = 5000;
@@ -71,6 +75,38 @@ int connect_one(SOCKET s, const addrinfo& a) {
     return so_error != 0 ? so_error : WSAECONNREFUSED;
 }
 
+// getaddrinfo has no time-out of its own: it runs on a thread of its own,
+// which a caller that stops waiting leaves to finish by itself.
+struct Resolution {
+    std::mutex m;
+    std::condition_variable done_cv;
+    bool done = false;
+    int result = WSAHOST_NOT_FOUND;
+    addrinfo* list = nullptr;
+    ~Resolution() {
+        if (list) ::freeaddrinfo(list);
+    }
+};
+
+std::shared_ptr<Resolution> resolve(const std::string& host, std::uint16_t port) {
+    auto r = std::make_shared<Resolution>();
+    std::thread([r, host, port] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int result = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+        std::lock_guard lock(r->m);
+        r->result = result;
+        r->list = result == 0 ? list : nullptr;
+        r->done = true;
+        r->done_cv.notify_all();
+    }).detach();
+    std::unique_lock lock(r->m);
+    if (!r->done_cv.wait_for(lock, kResolveBound, [&] { return r->done; })) return nullptr;
+    return r;
+}
+
 void keep_alive(SOCKET s) {
     const BOOL on = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
@@ -92,16 +128,17 @@ Socket connect_stream(const std::string& host, std::uint16_t port, OpenFailure& 
         failure = OpenFailure::Other;
         return kNoSocket;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0) {
+    const auto resolved = resolve(host, port);
+    if (!resolved) {
+        failure = OpenFailure::Unreachable;
+        return kNoSocket;
+    }
+    if (resolved->result != 0 || resolved->list == nullptr) {
         failure = OpenFailure::UnknownHost;
         return kNoSocket;
     }
     int last_error = WSAETIMEDOUT;
-    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    for (const addrinfo* a = resolved->list; a != nullptr; a = a->ai_next) {
         const SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (s == INVALID_SOCKET) continue;
         u_long non_blocking = 1;
@@ -109,13 +146,11 @@ Socket connect_stream(const std::string& host, std::uint16_t port, OpenFailure& 
         last_error = connect_one(s, *a);
         if (last_error == 0) {
             keep_alive(s);
-            ::freeaddrinfo(list);
             failure = OpenFailure::None;
             return static_cast<Socket>(s);
         }
         ::closesocket(s);
     }
-    ::freeaddrinfo(list);
     failure = last_error == WSAECONNREFUSED ? OpenFailure::Refused : OpenFailure::Unreachable;
     return kNoSocket;
 }
