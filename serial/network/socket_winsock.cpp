@@ -2,8 +2,10 @@
 // the program's end of a port as two anonymous pipes, one each way: the
 // handle reads the relay's deliveries, the writer feeds the relay. Only what
 // a pipe holds is ever read, and never more than it has room for written, so
-// no call blocks on a pipe. The relay waits on the socket's network events
-// and on a wake event that each write of the program sets.
+// no call blocks on a pipe. A pipe cannot be waited on: the relay sets a
+// named event for each delivery, which a read waits on (any copy of the
+// serial layer finds it by the handle), and waits itself on the socket's
+// network events and on a wake event that each write of the program sets.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // After winsock2.h, which it needs.
@@ -295,6 +297,7 @@ struct Channel {
     HANDLE relay_out = nullptr;    // to_program's write end
     HANDLE relay_in = nullptr;     // from_program's read end
     HANDLE program_out = nullptr;  // from_program's write end: the port's writer
+    HANDLE delivered = nullptr;    // set for each delivery into to_program, and at its end
     bool released = false;
 };
 
@@ -353,9 +356,13 @@ long write_some(HANDLE write_end, const void* data, DWORD n) {
 bool open_local_end(LocalEnd& out) {
     auto c = std::make_shared<Channel>();
     const bool made = ::CreatePipe(&c->program_in, &c->relay_out, nullptr, kNetworkPipeSize) &&
-                      ::CreatePipe(&c->relay_in, &c->program_out, nullptr, kNetworkPipeSize);
+                      ::CreatePipe(&c->relay_in, &c->program_out, nullptr, kNetworkPipeSize) &&
+                      (c->delivered = ::CreateEventA(
+                           nullptr, FALSE, FALSE,
+                           network_delivery_event_name(ours(c->program_in)).c_str())) != nullptr;
     if (!made) {
-        for (HANDLE* h : {&c->program_in, &c->relay_out, &c->relay_in, &c->program_out})
+        for (HANDLE* h :
+             {&c->program_in, &c->relay_out, &c->relay_in, &c->program_out, &c->delivered})
             close_if_open(*h);
         return false;
     }
@@ -377,7 +384,9 @@ long relay_write(const LocalEnd& end, const std::uint8_t* data, std::size_t n) {
     if (!c || end.relay_writer == kInvalidHandle) return -1;
     const DWORD room = std::min<DWORD>(room_in(c->program_in), static_cast<DWORD>(n));
     if (room == 0) return 0;
-    return write_some(win(end.relay_writer), data, room);
+    const long put = write_some(win(end.relay_writer), data, room);
+    if (put > 0) ::SetEvent(c->delivered);
+    return put;
 }
 
 void close_relay(LocalEnd& end) {
@@ -385,6 +394,7 @@ void close_relay(LocalEnd& end) {
         std::lock_guard lock(c->m);
         close_if_open(c->relay_in);
         close_if_open(c->relay_out);
+        ::SetEvent(c->delivered);  // a waiting read finds the pipe broken
     }
     end.relay = end.relay_writer = kInvalidHandle;
 }
@@ -406,7 +416,7 @@ void close_local_end(const Port& port) {
     std::lock_guard lock(c->m);
     // A reader may wait in a read of what the pipe held before a purge took it.
     if (c->program_in != nullptr) ::CancelIoEx(c->program_in, nullptr);
-    for (HANDLE* h : {&c->program_in, &c->program_out, &c->relay_in, &c->relay_out})
+    for (HANDLE* h : {&c->program_in, &c->program_out, &c->relay_in, &c->relay_out, &c->delivered})
         close_if_open(*h);
 }
 

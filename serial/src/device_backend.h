@@ -25,6 +25,9 @@ long write_bound_ms_device(Handle h, std::size_t n);
 // The size a Win32 network port's pipes are made with, by which the read
 // side's calls of any copy of this layer know such a handle.
 inline constexpr unsigned long kNetworkPipeSize = 0x11000;
+// The name of the Win32 event a network port's relay sets for each delivery
+// into the pipe whose read end is program_end.
+std::string network_delivery_event_name(Handle program_end);
 // The Win32 backend's write bound for n bytes at a line rate (0: the slowest).
 long write_bound_at_rate(unsigned long baud, std::size_t n);
 

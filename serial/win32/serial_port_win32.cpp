@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -29,9 +30,9 @@ constexpr DWORD kWriteSlackMs = 1000;
 constexpr DWORD kBitsPerByte = 10;
 constexpr DWORD kSlowestBaud = 300;
 constexpr DWORD kDrainPollMs = 5;
-// How often a read on a network port's pipe looks for bytes (a pipe cannot be
-// waited on): short against an XMODEM acknowledgement's turn.
-constexpr DWORD kPipeReadPollMs = 2;
+// How often a read on a network port's pipe looks for bytes when it cannot
+// wait for its relay's delivery event (a pipe itself cannot be waited on).
+constexpr DWORD kPipeReadPollMs = 5;
 
 // Errors a port gives once its device has been removed.
 bool is_gone_error(DWORD error) {
@@ -114,10 +115,33 @@ std::optional<DWORD> pipe_waiting(HANDLE h) {
     return avail;
 }
 
+// The event the relay sets for each delivery into the pipe, found by name
+// (each copy of this layer opens it itself); nothing when it is gone.
+class DeliveryEvent {
+  public:
+    explicit DeliveryEvent(HANDLE pipe)
+        : event_(OpenEventA(SYNCHRONIZE, FALSE,
+                            network_delivery_event_name(reinterpret_cast<Handle>(pipe)).c_str())) {}
+    ~DeliveryEvent() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    DeliveryEvent(const DeliveryEvent&) = delete;
+    DeliveryEvent& operator=(const DeliveryEvent&) = delete;
+    // Waits at most ms for the next delivery; polls without the event.
+    void wait(DWORD ms) const {
+        if (event_ == nullptr || WaitForSingleObject(event_, ms) == WAIT_FAILED)
+            Sleep(std::min(ms, kPipeReadPollMs));
+    }
+
+  private:
+    HANDLE event_;
+};
+
 // As a COM port's read: at most kReadTotalTimeoutMs, what has arrived, -1
 // once the connection is lost. Only what waits is read, so it never blocks.
 long read_pipe(HANDLE h, void* buf, std::size_t n) {
     const ULONGLONG deadline = GetTickCount64() + kReadTotalTimeoutMs;
+    std::optional<DeliveryEvent> delivered;
     for (;;) {
         const auto avail = pipe_waiting(h);
         if (!avail) return -1;
@@ -127,8 +151,10 @@ long read_pipe(HANDLE h, void* buf, std::size_t n) {
             if (!ReadFile(h, buf, want, &got, nullptr)) return -1;
             return static_cast<long>(got);
         }
-        if (GetTickCount64() >= deadline) return 0;
-        Sleep(kPipeReadPollMs);
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return 0;
+        if (!delivered) delivered.emplace(h);
+        delivered->wait(static_cast<DWORD>(deadline - now));
     }
 }
 
@@ -142,6 +168,14 @@ void discard_pipe_input(HANDLE h) {
 }
 
 }  // namespace
+
+std::string network_delivery_event_name(Handle program_end) {
+    char name[80];
+    std::snprintf(name, sizeof name, "Local\\zorvik-net-delivery-%lu-%llx",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long long>(program_end));
+    return name;
+}
 
 std::string device_path(const std::string& port_name) {
     // A name already in the device or the long-path namespace is used as it is.
