@@ -23,7 +23,9 @@
 #   6. network ports: Debian's ser2net (a telnet(rfc2217) and a raw tcp
 #      accepter) in front of a receiver simulator's pty, read through
 #      rfc2217:// and tcp:// by test_win32_network, the rate followed over
-#      RFC 2217; then a second ser2net killed mid-stream;
+#      RFC 2217, in a build with the program a firmware download through it
+#      (the service's run, then the program's dialog); then a second ser2net
+#      killed mid-stream;
 #   7. stops socat, the simulators, ser2net and the Wine server. Any failure
 #      makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
@@ -183,7 +185,7 @@ start_device_server() {
   shift
   mkdir -p "$dir"
   "$sim" --no-register --baud 9600 --time-scale 0.25 --image-out "$dir/image.bin" \
-    >"$dir/sim.out" 2>"$dir/sim.err" &
+    --report "$dir/report.jsonl" >"$dir/sim.out" 2>"$dir/sim.err" &
   pids+=($!)
   for _ in $(seq 100); do grep -q '^ready' "$dir/sim.out" && break; sleep 0.1; done
   grep -q '^ready' "$dir/sim.out" || { cat "$dir/sim.err" >&2; return 1; }
@@ -362,6 +364,18 @@ fi
 if [[ -f "$flash_test" ]]; then
   ZORVIK_SIM_PORT=COM3 ZORVIK_SIM_IMAGE="Z:$ports/sim-image.bin" ZORVIK_SIM_REPORT="Z:$ports/sim-report.jsonl" \
     run_qt_test test_win32_flash no-skips
+  # The same download through ser2net's RFC 2217 accepter: the program's
+  # connect, its reader thread and the dialog's switch to 115200 bps over
+  # the network.
+  if [[ -x "$ser2net" ]]; then
+    program_port="$(free_tcp_port)"
+    if start_device_server program "telnet(rfc2217),tcp:$program_port"; then
+      ZORVIK_SIM_PORT="rfc2217://127.0.0.1:$program_port" ZORVIK_SIM_IMAGE="Z:$net_dir/program/image.bin" \
+        ZORVIK_SIM_REPORT="Z:$net_dir/program/report.jsonl" run_qt_test test_win32_flash no-skips
+    else
+      fail "test_win32_flash through ser2net: ser2net did not start"
+    fi
+  fi
 fi
 
 log "$((ran + 2)) test runs in $((SECONDS - start)) s"
