@@ -519,8 +519,8 @@ bool write_network(Handle writer, const void* data, std::size_t n) {
     const auto s = session_for_writer(writer);
     if (!s) return false;
     const long bound = net::local_write_bound(s->local.port.handle, n, rate_of(*s));
-    const bool written = net::local_write(writer, data, n, bound);
-    if (written) net::signal_wake(s->wake);
+    const bool written = net::local_write(writer, data, n, bound, s->wake);
+    net::signal_wake(s->wake);
     return written;
 }
 

@@ -29,6 +29,15 @@ void close_socket(Socket s);
 // whatever parting text it sent; nothing it sent is lost to receive_some.
 bool ended_at_once(Socket s, int wait_ms);
 
+// Lets another thread cut the relay's wait short.
+struct Wake {
+    Handle read_end = kInvalidHandle;
+    Handle write_end = kInvalidHandle;
+};
+bool open_wake(Wake& out);
+void signal_wake(const Wake& w);
+void close_wake(Wake& w);
+
 // The program's end (handle and writer, as a local port's) and the relay's:
 // on POSIX both relay sides are one pseudo-terminal master, on Win32 the
 // relay reads one pipe and writes another.
@@ -50,7 +59,8 @@ void close_local_end(const Port& port);
 // the relay's side is closed and what it left has been read). rate is the
 // line rate last set, bound_ms the write bound reckoned from it.
 long local_read(Handle h, void* buf, std::size_t n);
-bool local_write(Handle writer, const void* data, std::size_t n, long bound_ms);
+// The relay is woken for each part of the write it can take.
+bool local_write(Handle writer, const void* data, std::size_t n, long bound_ms, const Wake& relay);
 std::size_t local_queued(Handle h);
 void local_purge(Handle h, unsigned flags);
 void local_drain(Handle h, long bound_ms);
@@ -60,15 +70,6 @@ bool local_save(Handle h, SavedSettings& out);
 void local_restore(Handle h, const SavedSettings& saved);
 void local_configure(Handle h, const std::string& mode);
 long local_write_bound(Handle h, std::size_t n, std::uint32_t rate);
-
-// Lets another thread cut the relay's wait short.
-struct Wake {
-    Handle read_end = kInvalidHandle;
-    Handle write_end = kInvalidHandle;
-};
-bool open_wake(Wake& out);
-void signal_wake(const Wake& w);
-void close_wake(Wake& w);
 
 struct Ready {
     bool socket_in = false;  // data, an end or an error on the socket

@@ -424,7 +424,7 @@ long local_read(Handle h, void* buf, std::size_t n) {
     return read_some_device(h, buf, n);
 }
 
-bool local_write(Handle writer, const void* data, std::size_t n, long bound_ms) {
+bool local_write(Handle writer, const void* data, std::size_t n, long bound_ms, const Wake& relay) {
     const auto c = find(channels_by_writer, writer);
     if (!c) return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -440,6 +440,7 @@ bool local_write(Handle writer, const void* data, std::size_t n, long bound_ms) 
             bytes += put;
             n -= static_cast<std::size_t>(put);
         }
+        if (n > 0) signal_wake(relay);
         if (n == 0) break;
         if (::GetTickCount64() >= deadline) return false;
         ::Sleep(kPipePollMs);
