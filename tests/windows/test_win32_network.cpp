@@ -41,7 +41,7 @@ serial::Handle open_port(const std::string& url, const char* baud) {
 
 // What one stretch of reading found.
 struct Heard {
-    int intact = 0;        // sentences whose checksum holds
+    int intact = 0;  // sentences whose checksum holds; the last read may bring more than asked
     bool foreign = false;  // a byte no receiver sends (a telnet command, 0xFF)
     bool lost = false;     // a read failed: the port reads as closed
 };
@@ -115,7 +115,7 @@ TEST_F(Win32Network, BothKindsReadTheReceiverAndTakeItsCommands) {
         ASSERT_NE(h, 0) << "open error " << COM_LastOpenError();
         EXPECT_EQ(GetComPort_connected_Status(), 1);
         const Heard heard = listen(h, 5, milliseconds(10000));
-        EXPECT_EQ(heard.intact, 5);
+        EXPECT_GE(heard.intact, 5);
         EXPECT_FALSE(heard.foreign) << "a byte that is no receiver's reached the handle";
         EXPECT_FALSE(heard.lost);
         EXPECT_FALSE(serial::device_gone(h));
@@ -178,7 +178,7 @@ TEST_F(Win32Network, RateFollowsTheReceiverThroughSetBaudRate) {
         h = open_port(rfc2217_, step.to);
         ASSERT_NE(h, 0) << "open error " << COM_LastOpenError();
         const Heard heard = listen(h, 5, milliseconds(10000), false);
-        EXPECT_EQ(heard.intact, 5) << "no sentences at the new rate";
+        EXPECT_GE(heard.intact, 5) << "no sentences at the new rate";
         COM_Close();
     }
 }
