@@ -30,7 +30,8 @@
 #      makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
 # per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
-# options for the serial test, e.g. --gtest_repeat=20), ZORVIK_LINUX_BUILD
+# options for the serial test, e.g. --gtest_repeat=20), ZORVIK_WINE_NETWORK_ARGS
+# (the same for the network test through ser2net), ZORVIK_LINUX_BUILD
 # (the build with receiver-sim, default build/default).
 #
 # Wine hands a Windows program none of the caller's QT_* variables (they are
@@ -236,7 +237,8 @@ run_network_tests() {
   ran=$((ran + 1))
   log "running test_win32_network through ser2net"
   if ! ZORVIK_NET_RFC2217="rfc2217://127.0.0.1:$rfc" ZORVIK_NET_RAW="tcp://127.0.0.1:$raw" \
-      run_wine "$per_test_timeout" "$net_test" --gtest_filter='-Win32NetworkLost.*' </dev/null; then
+      run_wine "$per_test_timeout" "$net_test" --gtest_filter='-Win32NetworkLost.*' \
+      ${ZORVIK_WINE_NETWORK_ARGS:-} </dev/null; then
     fail "test_win32_network"
   fi
   run_network_flash
