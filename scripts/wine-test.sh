@@ -20,11 +20,18 @@
 #      loader must receive the image byte for byte; then
 #      scripts/wine-app-test.sh on the installer (silent install, the program
 #      against the simulator, a screenshot with a valid fix, uninstall);
-#   6. stops socat, the simulator and the Wine server. Any failure makes the
-#      exit status non-zero.
+#   6. network ports: Debian's ser2net (a telnet(rfc2217) and a raw tcp
+#      accepter) in front of a receiver simulator's pty, read through
+#      rfc2217:// and tcp:// by test_win32_network, the rate followed over
+#      RFC 2217, in a build with the program a firmware download through it
+#      (the service's run, then the program's dialog); then a second ser2net
+#      killed mid-stream;
+#   7. stops socat, the simulators, ser2net and the Wine server. Any failure
+#      makes the exit status non-zero.
 # Environment: ZORVIK_WINDOWS_BUILD (build dir), ZORVIK_WINE_TIMEOUT (seconds
 # per test program, default 300), ZORVIK_WINE_SERIAL_ARGS (extra GoogleTest
-# options for the serial test, e.g. --gtest_repeat=20), ZORVIK_LINUX_BUILD
+# options for the serial test, e.g. --gtest_repeat=20), ZORVIK_WINE_NETWORK_ARGS
+# (the same for the network test through ser2net), ZORVIK_LINUX_BUILD
 # (the build with receiver-sim, default build/default).
 #
 # Wine hands a Windows program none of the caller's QT_* variables (they are
@@ -150,6 +157,111 @@ for port in COM1 COM2; do
 done
 log "COM1 -> $(readlink "$ports/ttyA"), COM2 -> $(readlink "$ports/ttyB") (set-up $((SECONDS - start)) s)"
 
+# ---- Network ports: ser2net in front of a simulator ---------------------------
+# Each starts a simulator of its own: ser2net holds its device for a while
+# after a session, and the killed one may leave it set as it was.
+sim="${ZORVIK_LINUX_BUILD:-$root/build/default}/tools/receiver-sim/receiver-sim"
+ser2net=/usr/sbin/ser2net
+net_dir="$build/net-ports"
+
+free_tcp_port() {
+  "$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# True once every given port listens, read from the kernel's table: a probe
+# connection would itself hold the device for a while after it closed.
+listening() {
+  local port hex
+  for port in "$@"; do
+    hex="$(printf '%04X' "$port")"
+    awk -v hex="$hex" 'NR > 1 && $4 == "0A" && split($2, a, ":") && a[2] == hex {found = 1} END {exit !found}' \
+      /proc/net/tcp || return 1
+  done
+}
+
+# start_device_server NAME ACCEPTER:PORT... : a simulator and a ser2net in
+# front of it with these accepters; ser2net's pid in server_pid.
+start_device_server() {
+  local name="$1" spec accepter port ports=() dir="$net_dir/$1"
+  shift
+  mkdir -p "$dir"
+  "$sim" --no-register --baud 9600 --time-scale 0.25 --image-out "$dir/image.bin" \
+    --report "$dir/report.jsonl" >"$dir/sim.out" 2>"$dir/sim.err" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q '^ready' "$dir/sim.out" && break; sleep 0.1; done
+  grep -q '^ready' "$dir/sim.out" || { cat "$dir/sim.err" >&2; return 1; }
+  local device
+  device="$(awk '$1 == "device" {print $2}' "$dir/sim.out")"
+  : >"$dir/ser2net.yaml"
+  for spec in "$@"; do
+    accepter="${spec%:*}" port="${spec##*:}"
+    ports+=("$port")
+    printf 'connection: &%s%s\n  accepter: %s,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
+      "$name" "$port" "$accepter" "$port" "$device" >>"$dir/ser2net.yaml"
+  done
+  "$ser2net" -n -d -c "$dir/ser2net.yaml" >"$dir/ser2net.log" 2>&1 &
+  server_pid=$!
+  pids+=("$server_pid")
+  for _ in $(seq 200); do listening "${ports[@]}" && return 0; sleep 0.05; done
+  cat "$dir/ser2net.log" >&2
+  return 1
+}
+
+# A firmware download through ser2net, in a build with the program.
+run_network_flash() {
+  local flash_net_test="$tests_dir/test_win32_network_flash.exe" port
+  [[ -f "$flash_net_test" ]] || return 0
+  port="$(free_tcp_port)"
+  if ! start_device_server flash "telnet(rfc2217),tcp:$port"; then
+    fail "test_win32_network_flash: ser2net did not start"; return
+  fi
+  ran=$((ran + 1))
+  log "running test_win32_network_flash through ser2net"
+  if ! ZORVIK_NET_FLASH="rfc2217://127.0.0.1:$port" ZORVIK_NET_FLASH_IMAGE="Z:$net_dir/flash/image.bin" \
+      run_wine "$per_test_timeout" "$flash_net_test" </dev/null; then
+    fail "test_win32_network_flash"
+  fi
+}
+
+run_network_tests() {
+  local net_test="$tests_dir/test_win32_network.exe"
+  [[ -f "$net_test" ]] || return 0
+  [[ -x "$sim" ]] || { fail "test_win32_network: $sim missing (the default build's receiver-sim)"; return; }
+  [[ -x "$ser2net" ]] || { fail "test_win32_network: no ser2net (scripts/packages.txt)"; return; }
+  rm -rf "$net_dir" && mkdir -p "$net_dir"
+  local rfc raw doomed
+  rfc="$(free_tcp_port)" raw="$(free_tcp_port)" doomed="$(free_tcp_port)"
+  if ! start_device_server main "telnet(rfc2217),tcp:$rfc" "tcp:$raw"; then
+    fail "test_win32_network: ser2net did not start"; return
+  fi
+  ran=$((ran + 1))
+  log "running test_win32_network through ser2net"
+  if ! ZORVIK_NET_RFC2217="rfc2217://127.0.0.1:$rfc" ZORVIK_NET_RAW="tcp://127.0.0.1:$raw" \
+      run_wine "$per_test_timeout" "$net_test" --gtest_filter='-Win32NetworkLost.*' \
+      ${ZORVIK_WINE_NETWORK_ARGS:-} </dev/null; then
+    fail "test_win32_network"
+  fi
+  run_network_flash
+  if ! start_device_server doomed "telnet(rfc2217),tcp:$doomed"; then
+    fail "test_win32_network: the second ser2net did not start"; return
+  fi
+  local kill_file="$net_dir/kill-now" doomed_pid="$server_pid"
+  rm -f "$kill_file"
+  # Kills the second ser2net as soon as the test asks for it.
+  ( for _ in $(seq 1200); do
+      [[ -e "$kill_file" ]] && { kill -9 "$doomed_pid" 2>/dev/null; exit 0; }
+      sleep 0.05
+    done ) &
+  local killer=$!
+  log "running test_win32_network with ser2net killed mid-stream"
+  if ! ZORVIK_NET_DOOMED="rfc2217://127.0.0.1:$doomed" ZORVIK_NET_KILL_FILE="Z:$kill_file" \
+      run_wine "$per_test_timeout" "$net_test" --gtest_filter='Win32NetworkLost.*' </dev/null; then
+    fail "test_win32_network (ser2net killed mid-stream)"
+  fi
+  kill "$killer" 2>/dev/null
+  wait "$killer" "$doomed_pid" 2>/dev/null
+}
+
 # ---- 4. Tests --------------------------------------------------------------------
 start=$SECONDS
 ran=0
@@ -176,6 +288,8 @@ if [[ -f "$agps_server" ]]; then
     fail "the A-GPS test server wrote no broadcast ephemeris file"
   fi
 fi
+run_network_tests
+
 log "running test_win32_serial"
 if ! run_wine "$per_test_timeout" "$tests_dir/test_win32_serial.exe" \
     --gtest_filter='-Win32XmodemIndependentReceiver.*' ${ZORVIK_WINE_SERIAL_ARGS:-} </dev/null; then
@@ -252,6 +366,18 @@ fi
 if [[ -f "$flash_test" ]]; then
   ZORVIK_SIM_PORT=COM3 ZORVIK_SIM_IMAGE="Z:$ports/sim-image.bin" ZORVIK_SIM_REPORT="Z:$ports/sim-report.jsonl" \
     run_qt_test test_win32_flash no-skips
+  # The same download through ser2net's RFC 2217 accepter: the program's
+  # connect, its reader thread and the dialog's switch to 115200 bps over
+  # the network.
+  if [[ -x "$ser2net" ]]; then
+    program_port="$(free_tcp_port)"
+    if start_device_server program "telnet(rfc2217),tcp:$program_port"; then
+      ZORVIK_SIM_PORT="rfc2217://127.0.0.1:$program_port" ZORVIK_SIM_IMAGE="Z:$net_dir/program/image.bin" \
+        ZORVIK_SIM_REPORT="Z:$net_dir/program/report.jsonl" run_qt_test test_win32_flash no-skips
+    else
+      fail "test_win32_flash through ser2net: ser2net did not start"
+    fi
+  fi
 fi
 
 log "$((ran + 2)) test runs in $((SECONDS - start)) s"

@@ -214,7 +214,11 @@ typedef struct XmodemPPInfo {
  * open waits at most 5 s for the name, 5 s for the connection, 3 s for the
  * option and 2 s for the settings. The handle reads exactly as a local port's
  * (POSIX: a pseudo-terminal that the library relays to the connection; a lost
- * connection is a device gone). Not yet on Win32 (ZORVIK_OPEN_OTHER).
+ * connection is a device gone). On Win32 it is the read end of a pipe that
+ * the library's relay fills: ReadFile on it waits for the first byte however
+ * long that takes, so read what PeekNamedPipe reports waiting (0 bytes: wait
+ * and look again, at most 100 ms per read as on a COM port); a read that
+ * fails with ERROR_BROKEN_PIPE is a device gone.
  *
  * The handle is for reading the receiver's bytes with the platform's own call
  * (read(), ReadFile): a read waits at most 100 ms and returns what has

@@ -13,8 +13,8 @@
 // and hands the server's COM-port answers to the thread waiting for them. A
 // connection that ends closes the relay's side of the pseudo-terminal, so the
 // handle reports a hang-up as a pulled receiver's port does. On Win32 the
-// connection and the telnet layer are built, but no handle of this kind can be
-// made yet: the open fails with OpenFailure::Other.
+// program's end is two pipes, one each way, whose relay side is closed when
+// the connection ends, so that the handle's reads fail (socket_winsock.cpp).
 #pragma once
 
 #include <cstdint>

@@ -6,15 +6,22 @@
 // so the two share one handle.
 //
 // A port on a serial device server (rfc2217://HOST:PORT, tcp://HOST:PORT)
-// keeps the handle contract of a local port: its handle is the far end of a
-// pseudo-terminal, raw with VMIN 0 / VTIME 1, so a read waits at most 100 ms
-// and returns only the receiver's bytes, and its writer a second,
-// non-blocking open of that end. A relay thread per port moves the bytes
-// between the pseudo-terminal and the connection, doing the telnet work
-// (IAC doubling both ways, option answers, the server's COM-port answers);
-// configure, purge and close_port reach the server through it; a connection
-// that ends hangs the pseudo-terminal up, which device_gone reports as for a
-// pulled receiver. Details in network_port.h.
+// keeps the handle contract of a local port: read_some waits at most 100 ms
+// and returns only the receiver's bytes, -1 once the connection is lost;
+// write_all is bounded as on a local port, reckoned from the rate last set.
+// A relay thread per port moves the bytes between the program's end and the
+// connection, doing the telnet work (IAC doubling both ways, option answers,
+// the server's COM-port answers); configure, purge and close_port reach the
+// server through it. The program's end: on POSIX the far end of a
+// pseudo-terminal, raw with VMIN 0 / VTIME 1, its writer a second,
+// non-blocking open of it, hung up when the connection ends. On Win32 a pair
+// of pipes: the handle is the read end of the relay's deliveries, read only
+// for what waits in it, and broken when the connection ends; the writer
+// feeds the relay. The calls below choose the network variant by the handle
+// (the writer for write_all). The program and the library hold separate
+// copies of this layer, so the calls the program makes on the handle
+// (read_some, queued_input, purge of the input, device_gone) know such a
+// handle by the handle alone. Details in network_port.h.
 #pragma once
 
 #include <cstddef>

@@ -295,7 +295,7 @@ void close_device(const Port& port) {
     ::close(fd_of(port.handle));
 }
 
-std::size_t queued_input(Handle h) {
+std::size_t queued_input_device(Handle h) {
     if (!valid(h)) return 0;
     int n = 0;
     if (::ioctl(fd_of(h), FIONREAD, &n) != 0 || n < 0) return 0;
@@ -314,7 +314,7 @@ void purge_device(Handle h, unsigned flags) {
         ::tcflush(fd_of(h), TCOFLUSH);
 }
 
-bool save_settings(Handle h, SavedSettings& out) {
+bool save_settings_device(Handle h, SavedSettings& out) {
     out.bytes.clear();
     termios t{};
     if (!valid(h) || ::tcgetattr(fd_of(h), &t) != 0) return false;
@@ -322,7 +322,7 @@ bool save_settings(Handle h, SavedSettings& out) {
     return true;
 }
 
-void restore_settings(Handle h, const SavedSettings& saved) {
+void restore_settings_device(Handle h, const SavedSettings& saved) {
     if (!valid(h) || saved.bytes.size() != 2) return;
     termios t{};
     if (::tcgetattr(fd_of(h), &t) != 0) return;
@@ -331,18 +331,18 @@ void restore_settings(Handle h, const SavedSettings& saved) {
     ::tcsetattr(fd_of(h), TCSANOW, &t);
 }
 
-long write_bound_ms(Handle h, std::size_t n) {
+long write_bound_ms_device(Handle h, std::size_t n) {
     return line_time_ms(h, n) + kWriteSlackMs;
 }
 
-void drain(Handle h) {
+void drain_device(Handle h) {
     if (!valid(h)) return;
     int queued = 0;
     if (::ioctl(fd_of(h), TIOCOUTQ, &queued) != 0 || queued <= 0) return;
     // tcdrain() has no time limit; poll the queue instead.
     const auto deadline =
         std::chrono::steady_clock::now() +
-        std::chrono::milliseconds(write_bound_ms(h, static_cast<std::size_t>(queued)));
+        std::chrono::milliseconds(write_bound_ms_device(h, static_cast<std::size_t>(queued)));
     while (std::chrono::steady_clock::now() < deadline) {
         if (::ioctl(fd_of(h), TIOCOUTQ, &queued) != 0 || queued <= 0) {
             // The queue is empty; the last bytes may still be in the UART's FIFO.
@@ -354,7 +354,7 @@ void drain(Handle h) {
     }
 }
 
-bool device_gone(Handle h) {
+bool is_device_gone(Handle h) {
     if (!valid(h)) return false;
     // poll() reports a hang-up and an error condition whatever is asked for.
     pollfd pfd{fd_of(h), 0, 0};
@@ -365,7 +365,7 @@ bool device_gone(Handle h) {
     return errno == EIO || errno == ENXIO || errno == ENODEV;
 }
 
-void release_device(Port& port) {
+void release_device_handles(Port& port) {
     // Nobody writes without the caller's lock: the writer can go at once.
     if (valid(port.writer) && port.writer != port.handle) ::close(fd_of(port.writer));
     port.writer = kInvalidHandle;
@@ -426,7 +426,7 @@ void configure_device(Handle h, const std::string& mode) {
     ::tcsetattr(fd_of(h), TCSANOW, &t);
 }
 
-long read_some(Handle h, void* buf, std::size_t n) {
+long read_some_device(Handle h, void* buf, std::size_t n) {
     if (!valid(h) || buf == nullptr) return -1;
     if (n == 0) return 0;
     // poll first: a hung-up device reads 0 at once forever, which VMIN 0
@@ -449,12 +449,12 @@ long read_some(Handle h, void* buf, std::size_t n) {
     return static_cast<long>(got);
 }
 
-bool write_all(Handle writer, const void* data, std::size_t n) {
+bool write_all_device(Handle writer, const void* data, std::size_t n) {
     if (!valid(writer)) return false;
     if (n == 0) return true;
     if (data == nullptr) return false;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(write_bound_ms(writer, n));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(write_bound_ms_device(writer, n));
     const auto* p = static_cast<const unsigned char*>(data);
     while (n > 0) {
         const ssize_t w = ::write(fd_of(writer), p, n);

@@ -143,10 +143,28 @@ struct Session {
 std::mutex sessions_mutex;
 std::map<Handle, std::shared_ptr<Session>> sessions;
 
+std::map<Handle, std::shared_ptr<Session>> writers;  // the same sessions by writer
+
 std::shared_ptr<Session> session_for(Handle h) {
     std::lock_guard lock(sessions_mutex);
     const auto it = sessions.find(h);
     return it == sessions.end() ? nullptr : it->second;
+}
+
+// sessions_mutex held. A released port's writer may be closed already, and
+// its number may come back for another port's.
+void forget_writer(const Session& s) {
+    for (auto it = writers.begin(); it != writers.end(); ++it) {
+        if (it->second.get() != &s) continue;
+        writers.erase(it);
+        return;
+    }
+}
+
+std::shared_ptr<Session> session_for_writer(Handle writer) {
+    std::lock_guard lock(sessions_mutex);
+    const auto it = writers.find(writer);
+    return it == writers.end() ? nullptr : it->second;
 }
 
 void append(Bytes& to, const Bytes& what) {
@@ -191,7 +209,7 @@ bool relay_from_server(Session& s) {
 // Relay thread: what the program wrote, towards the server.
 void relay_from_program(Session& s) {
     std::uint8_t chunk[kChunk];
-    const long got = net::relay_read(s.local.relay, chunk, sizeof chunk);
+    const long got = net::relay_read(s.local, chunk, sizeof chunk);
     if (got <= 0) return;
     std::lock_guard lock(s.m);
     if (s.kind == NetworkKind::Raw)
@@ -220,8 +238,8 @@ bool send_pending(Session& s) {
 
 // Relay thread, m held.
 void hand_to_program(Session& s) {
-    if (s.to_program.empty() || s.local.relay == kInvalidHandle) return;
-    const long put = net::relay_write(s.local.relay, s.to_program.data(), s.to_program.size());
+    if (s.to_program.empty() || s.local.relay_writer == kInvalidHandle) return;
+    const long put = net::relay_write(s.local, s.to_program.data(), s.to_program.size());
     if (put > 0) s.to_program.erase(s.to_program.begin(), s.to_program.begin() + put);
 }
 
@@ -246,8 +264,7 @@ void run_relay(Session& s) {
             wanted.relay_in = s.to_server.size() < kSendBacklog;
             wanted.relay_out = !s.to_program.empty();
         }
-        const net::Ready ready =
-            net::wait_ready(s.socket, s.local.relay, wanted, s.wake, kRelayTickMs);
+        const net::Ready ready = net::wait_ready(s.socket, s.local, wanted, s.wake, kRelayTickMs);
         bool alive = !ready.socket_in || relay_from_server(s);
         if (ready.relay_in) relay_from_program(s);
         std::lock_guard lock(s.m);
@@ -256,8 +273,7 @@ void run_relay(Session& s) {
         if (!alive) {
             // The program's end hangs up, as a pulled receiver's port does.
             s.lost = true;
-            net::close_relay(s.local.relay);
-            s.local.relay = kInvalidHandle;
+            net::close_relay(s.local);
             s.changed.notify_all();
             return;
         }
@@ -287,10 +303,9 @@ void tear_down(Session& s) {
     if (s.relay.joinable()) s.relay.join();
     let_line_drain(s);
     net::close_socket(s.socket);
-    net::close_relay(s.local.relay);
+    net::close_relay(s.local);
     net::close_wake(s.wake);
     s.socket = net::kNoSocket;
-    s.local.relay = kInvalidHandle;
 }
 
 // Waits for the server to agree to the COM-port option.
@@ -416,8 +431,8 @@ Port open_network(const std::string& port_name, OpenFailure& failure) {
     if (s->socket == net::kNoSocket) return {};
     if (!net::open_local_end(s->local) || !net::open_wake(s->wake)) {
         failure = OpenFailure::Other;
-        close_device(s->local.port);
         tear_down(*s);
+        net::close_local_end(s->local.port);
         return {};
     }
     if (s->kind == NetworkKind::ComPortControl) send_to_server(*s, s->negotiator.opening());
@@ -425,11 +440,12 @@ Port open_network(const std::string& port_name, OpenFailure& failure) {
     failure = s->kind == NetworkKind::ComPortControl ? await_com_port(*s) : OpenFailure::None;
     if (failure != OpenFailure::None) {
         tear_down(*s);
-        close_device(s->local.port);
+        net::close_local_end(s->local.port);
         return {};
     }
     std::lock_guard lock(sessions_mutex);
     sessions[s->local.port.handle] = s;
+    writers[s->local.port.writer] = s;
     return s->local.port;
 }
 
@@ -440,8 +456,7 @@ bool is_network_handle(Handle h) {
 OpenFailure configure_network(Handle h, const std::string& mode) {
     const auto s = session_for(h);
     if (!s) return OpenFailure::Other;
-    // The program's end carries the rate too: the write bounds are reckoned from it.
-    configure_device(h, mode);
+    net::local_configure(h, mode);
     const LineSettings line = line_settings(mode);
     if (line.baud) {
         std::lock_guard lock(s->m);
@@ -460,7 +475,7 @@ void purge_network(Handle h, unsigned flags) {
         std::lock_guard lock(s->m);
         s->to_program.clear();
     }
-    purge_device(h, flags);
+    net::local_purge(h, flags);
     if (s->kind == NetworkKind::Raw || !(rx || tx)) return;
     const std::uint8_t which = rx && tx ? telnet::kPurgeBoth
                                : rx     ? telnet::kPurgeReceive
@@ -476,10 +491,72 @@ void close_network(const Port& port) {
         if (it == sessions.end()) return;
         s = it->second;
         sessions.erase(it);
+        forget_writer(*s);
     }
     // The relay sends what the program wrote last before its end closes.
     tear_down(*s);
-    close_device(port);
+    net::close_local_end(port);
+}
+
+bool is_network_writer(Handle writer) {
+    return session_for_writer(writer) != nullptr;
+}
+
+long read_network(Handle h, void* buf, std::size_t n) {
+    return net::local_read(h, buf, n);
+}
+
+namespace {
+
+std::uint32_t rate_of(Session& s) {
+    std::lock_guard lock(s.m);
+    return s.line_rate;
+}
+
+}  // namespace
+
+bool write_network(Handle writer, const void* data, std::size_t n) {
+    const auto s = session_for_writer(writer);
+    if (!s) return false;
+    const long bound = net::local_write_bound(s->local.port.handle, n, rate_of(*s));
+    const bool written = net::local_write(writer, data, n, bound, s->wake);
+    net::signal_wake(s->wake);
+    return written;
+}
+
+std::size_t queued_input_network(Handle h) {
+    return net::local_queued(h);
+}
+
+void drain_network(Handle h) {
+    const auto s = session_for(h);
+    if (!s) return;
+    net::local_drain(h, net::local_write_bound(h, kSendBacklog, rate_of(*s)));
+}
+
+bool network_gone(Handle h) {
+    return net::local_gone(h);
+}
+
+void release_network(Port& port) {
+    if (const auto s = session_for(port.handle)) {
+        std::lock_guard lock(sessions_mutex);
+        forget_writer(*s);
+    }
+    net::local_release(port);
+}
+
+bool save_settings_network(Handle h, SavedSettings& out) {
+    return net::local_save(h, out);
+}
+
+void restore_settings_network(Handle h, const SavedSettings& saved) {
+    net::local_restore(h, saved);
+}
+
+long write_bound_network(Handle h, std::size_t n) {
+    const auto s = session_for(h);
+    return net::local_write_bound(h, n, s ? rate_of(*s) : kUnknownRate);
 }
 
 }  // namespace zorvik::serial

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "device_backend.h"
 #include "socket_io.h"
 
 namespace zorvik::serial::net {
@@ -221,22 +222,74 @@ bool open_local_end(LocalEnd& out) {
         return false;
     }
     out.port = Port{handle, writer};
-    out.relay = master;
+    out.relay = out.relay_writer = master;
     return true;
 }
 
-long relay_read(Handle relay, std::uint8_t* data, std::size_t n) {
-    const ssize_t got = ::read(fd_of(relay), data, n);
+long relay_read(const LocalEnd& end, std::uint8_t* data, std::size_t n) {
+    const ssize_t got = ::read(fd_of(end.relay), data, n);
     if (got < 0 && errno == EIO) return -1;  // no open slave left
     return io_result(got);
 }
 
-long relay_write(Handle relay, const std::uint8_t* data, std::size_t n) {
-    return io_result(::write(fd_of(relay), data, n));
+long relay_write(const LocalEnd& end, const std::uint8_t* data, std::size_t n) {
+    return io_result(::write(fd_of(end.relay_writer), data, n));
 }
 
-void close_relay(Handle relay) {
-    if (relay != kInvalidHandle) ::close(fd_of(relay));
+void close_relay(LocalEnd& end) {
+    if (end.relay != kInvalidHandle) ::close(fd_of(end.relay));
+    end.relay = end.relay_writer = kInvalidHandle;
+}
+
+void close_local_end(const Port& port) {
+    close_device(port);
+}
+
+// The program's end is a pseudo-terminal: the local device's calls serve it.
+long local_read(Handle h, void* buf, std::size_t n) {
+    return read_some_device(h, buf, n);
+}
+
+// The relay polls the pseudo-terminal: it needs no wake.
+bool local_write(Handle writer, const void* data, std::size_t n, long, const Wake&) {
+    return write_all_device(writer, data, n);
+}
+
+std::size_t local_queued(Handle h) {
+    return queued_input_device(h);
+}
+
+void local_purge(Handle h, unsigned flags) {
+    purge_device(h, flags);
+}
+
+void local_drain(Handle h, long) {
+    drain_device(h);
+}
+
+bool local_gone(Handle h) {
+    return is_device_gone(h);
+}
+
+void local_release(Port& port) {
+    release_device_handles(port);
+}
+
+bool local_save(Handle h, SavedSettings& out) {
+    return save_settings_device(h, out);
+}
+
+void local_restore(Handle h, const SavedSettings& saved) {
+    restore_settings_device(h, saved);
+}
+
+// The pseudo-terminal carries the rate too: its write bounds are reckoned from it.
+void local_configure(Handle h, const std::string& mode) {
+    configure_device(h, mode);
+}
+
+long local_write_bound(Handle h, std::size_t n, std::uint32_t) {
+    return write_bound_ms_device(h, n);
 }
 
 bool open_wake(Wake& out) {
@@ -258,13 +311,14 @@ void close_wake(Wake& w) {
     w = {};
 }
 
-Ready wait_ready(Socket s, Handle relay, const Wanted& wanted, const Wake& w, int timeout_ms) {
+Ready wait_ready(Socket s, const LocalEnd& end, const Wanted& wanted, const Wake& w,
+                 int timeout_ms) {
     const auto events = [](bool in, bool out) {
         return static_cast<short>((in ? POLLIN : 0) | (out ? POLLOUT : 0));
     };
     pollfd fds[3] = {
         {static_cast<int>(s), events(true, wanted.socket_out), 0},
-        {fd_of(relay), events(wanted.relay_in, wanted.relay_out), 0},
+        {fd_of(end.relay), events(wanted.relay_in, wanted.relay_out), 0},
         {fd_of(w.read_end), POLLIN, 0},
     };
     // poll skips a negative descriptor: a closed relay end is left out, so

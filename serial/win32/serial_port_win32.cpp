@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "device_backend.h"
 #include "serial_port.h"
@@ -28,6 +30,9 @@ constexpr DWORD kWriteSlackMs = 1000;
 constexpr DWORD kBitsPerByte = 10;
 constexpr DWORD kSlowestBaud = 300;
 constexpr DWORD kDrainPollMs = 5;
+// How often a read on a network port's pipe looks for bytes when it cannot
+// wait for its relay's delivery event (a pipe itself cannot be waited on).
+constexpr DWORD kPipeReadPollMs = 5;
 
 // Errors a port gives once its device has been removed.
 bool is_gone_error(DWORD error) {
@@ -88,7 +93,89 @@ std::string read_string_value(HKEY key, const char* value_name, DWORD max_data_l
     return data;
 }
 
+// A network port's handle is the read end of a pipe that its relay fills
+// (socket_winsock.cpp), told from any other pipe by its size, so that a stale
+// handle value that has come to name some other pipe is still not read. The
+// program and the library each test the handle themselves: they hold
+// separate copies of this layer.
+bool is_network_end(HANDLE h) {
+    if (GetFileType(h) != FILE_TYPE_PIPE) return false;
+    DWORD flags = 0;
+    DWORD out_size = 0;
+    DWORD in_size = 0;
+    if (!GetNamedPipeInfo(h, &flags, &out_size, &in_size, nullptr)) return false;
+    return in_size == kNetworkPipeSize || out_size == kNetworkPipeSize;
+}
+
+// Bytes waiting in the pipe; nothing once the relay has closed its end and
+// the pipe is empty (the connection is lost).
+std::optional<DWORD> pipe_waiting(HANDLE h) {
+    DWORD avail = 0;
+    if (!PeekNamedPipe(h, nullptr, 0, nullptr, &avail, nullptr)) return std::nullopt;
+    return avail;
+}
+
+// The event the relay sets for each delivery into the pipe, found by name
+// (each copy of this layer opens it itself); nothing when it is gone.
+class DeliveryEvent {
+  public:
+    explicit DeliveryEvent(HANDLE pipe)
+        : event_(OpenEventA(SYNCHRONIZE, FALSE,
+                            network_delivery_event_name(reinterpret_cast<Handle>(pipe)).c_str())) {}
+    ~DeliveryEvent() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    DeliveryEvent(const DeliveryEvent&) = delete;
+    DeliveryEvent& operator=(const DeliveryEvent&) = delete;
+    // Waits at most ms for the next delivery; polls without the event.
+    void wait(DWORD ms) const {
+        if (event_ == nullptr || WaitForSingleObject(event_, ms) == WAIT_FAILED)
+            Sleep(std::min(ms, kPipeReadPollMs));
+    }
+
+  private:
+    HANDLE event_;
+};
+
+// As a COM port's read: at most kReadTotalTimeoutMs, what has arrived, -1
+// once the connection is lost. Only what waits is read, so it never blocks.
+long read_pipe(HANDLE h, void* buf, std::size_t n) {
+    const ULONGLONG deadline = GetTickCount64() + kReadTotalTimeoutMs;
+    std::optional<DeliveryEvent> delivered;
+    for (;;) {
+        const auto avail = pipe_waiting(h);
+        if (!avail) return -1;
+        if (*avail > 0) {
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(*avail, n));
+            DWORD got = 0;
+            if (!ReadFile(h, buf, want, &got, nullptr)) return -1;
+            return static_cast<long>(got);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return 0;
+        if (!delivered) delivered.emplace(h);
+        delivered->wait(static_cast<DWORD>(deadline - now));
+    }
+}
+
+void discard_pipe_input(HANDLE h) {
+    std::uint8_t discard[4096];
+    for (auto avail = pipe_waiting(h); avail && *avail > 0; avail = pipe_waiting(h)) {
+        DWORD got = 0;
+        const DWORD want = std::min<DWORD>(*avail, sizeof discard);
+        if (!ReadFile(h, discard, want, &got, nullptr) || got == 0) return;
+    }
+}
+
 }  // namespace
+
+std::string network_delivery_event_name(Handle program_end) {
+    char name[80];
+    std::snprintf(name, sizeof name, "Local\\zorvik-net-delivery-%lu-%llx",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long long>(program_end));
+    return name;
+}
 
 std::string device_path(const std::string& port_name) {
     // A name already in the device or the long-path namespace is used as it is.
@@ -121,20 +208,24 @@ void close_device(const Port& port) {
     CloseHandle(to_win(h));
 }
 
-std::size_t queued_input(Handle h) {
+std::size_t queued_input_device(Handle h) {
     if (is_invalid(h)) return 0;
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(to_win(h), &errors, &stat)) return 0;
+    // A COM port's calls come first and unchanged; a pipe fails them.
+    if (!ClearCommError(to_win(h), &errors, &stat))
+        return is_network_end(to_win(h)) ? pipe_waiting(to_win(h)).value_or(0) : 0;
     return stat.cbInQue;
 }
 
 void purge_device(Handle h, unsigned flags) {
     if (is_invalid(h)) return;
-    PurgeComm(to_win(h), flags & kPurgeAll);
+    if (PurgeComm(to_win(h), flags & kPurgeAll) || !is_network_end(to_win(h))) return;
+    // A network port's output is the relay's once written; its server purges it.
+    if ((flags & (kPurgeRxAbort | kPurgeRxClear)) != 0) discard_pipe_input(to_win(h));
 }
 
-bool save_settings(Handle h, SavedSettings& out) {
+bool save_settings_device(Handle h, SavedSettings& out) {
     COMMTIMEOUTS timeouts{};
     if (is_invalid(h) || !GetCommTimeouts(to_win(h), &timeouts)) {
         out.bytes.clear();
@@ -145,7 +236,7 @@ bool save_settings(Handle h, SavedSettings& out) {
     return true;
 }
 
-void restore_settings(Handle h, const SavedSettings& saved) {
+void restore_settings_device(Handle h, const SavedSettings& saved) {
     // Only what save_settings stored is put back; an empty or foreign record
     // (a failed save) leaves the port's time-outs alone.
     if (is_invalid(h) || saved.bytes.size() != sizeof(COMMTIMEOUTS)) return;
@@ -184,35 +275,42 @@ void configure_device(Handle h, const std::string& mode) {
     SetCommTimeouts(to_win(h), &timeouts);
 }
 
-long write_bound_ms(Handle h, std::size_t n) {
-    const DWORD baud = is_invalid(h) ? kSlowestBaud : current_baud(to_win(h));
+long write_bound_at_rate(unsigned long baud, std::size_t n) {
+    if (baud == 0) baud = kSlowestBaud;
     const unsigned long long bytes = std::min<unsigned long long>(n, 1ULL << 32);
     const unsigned long long ms = bytes * kBitsPerByte * 1000 / baud;
     return static_cast<long>(std::min<unsigned long long>(ms, 3600ULL * 1000)) + kWriteSlackMs;
 }
 
-void drain(Handle h) {
+long write_bound_ms_device(Handle h, std::size_t n) {
+    return write_bound_at_rate(is_invalid(h) ? kSlowestBaud : current_baud(to_win(h)), n);
+}
+
+void drain_device(Handle h) {
     if (is_invalid(h)) return;
     // FlushFileBuffers has no time limit; watch the output queue instead.
     DWORD errors = 0;
     COMSTAT stat{};
     if (!ClearCommError(to_win(h), &errors, &stat) || stat.cbOutQue == 0) return;
-    const ULONGLONG deadline = GetTickCount64() + write_bound_ms(h, stat.cbOutQue);
+    const ULONGLONG deadline = GetTickCount64() + write_bound_ms_device(h, stat.cbOutQue);
     while (GetTickCount64() < deadline) {
         if (!ClearCommError(to_win(h), &errors, &stat) || stat.cbOutQue == 0) return;
         Sleep(kDrainPollMs);
     }
 }
 
-bool device_gone(Handle h) {
+bool is_device_gone(Handle h) {
     if (is_invalid(h)) return false;
     DWORD errors = 0;
     COMSTAT stat{};
     if (ClearCommError(to_win(h), &errors, &stat)) return false;
+    const DWORD error = GetLastError();
+    if (is_network_end(to_win(h))) return !pipe_waiting(to_win(h));
+    SetLastError(error);
     return is_gone_error(GetLastError());
 }
 
-void release_device(Port& port) {
+void release_device_handles(Port& port) {
     // Handle values are reused too, so the handle (the writer too, which is
     // the same) stays open until close_port; the pending operations end now.
     if (!is_invalid(port.handle)) PurgeComm(to_win(port.handle), kPurgeAll);
@@ -225,7 +323,7 @@ bool read_is_bounded(const COMMTIMEOUTS& t) {
     return t.ReadIntervalTimeout == MAXDWORD;  // returns at once with what is there
 }
 
-long read_some(Handle h, void* buf, std::size_t n) {
+long read_some_device(Handle h, void* buf, std::size_t n) {
     if (is_invalid(h)) return -1;
     if (n == 0) return 0;
     // ClearCommError first, for three reasons:
@@ -241,9 +339,12 @@ long read_some(Handle h, void* buf, std::size_t n) {
     //   closed that value may already name some other object (a file, a
     //   pipe); ClearCommError fails on anything that is not a serial port, so
     //   the read fails instead of reading, or blocking on, the wrong object.
+    //   Only a network port's pipe, known by its size, is read then, and
+    //   only for what waits in it.
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!ClearCommError(to_win(h), &errors, &stat)) return -1;
+    if (!ClearCommError(to_win(h), &errors, &stat))
+        return is_network_end(to_win(h)) ? read_pipe(to_win(h), buf, n) : -1;
     if (stat.cbInQue == 0) {
         // Closing the port puts back the time-outs it had before, often none
         // at all (a read then waits for a byte however long it takes). A
@@ -262,7 +363,7 @@ long read_some(Handle h, void* buf, std::size_t n) {
     return static_cast<long>(got);
 }
 
-bool write_all(Handle writer, const void* data, std::size_t n) {
+bool write_all_device(Handle writer, const void* data, std::size_t n) {
     if (is_invalid(writer)) return false;
     if (n > 0xffffffffu) return false;  // never one WriteFile call
     DWORD written = 0;

@@ -15,6 +15,8 @@
 
 #include "ZorvikDll.h"
 #include "network_port.h"
+#include "open_failure.h"
+#include "serial_port.h"
 #include "telnet.h"
 
 namespace {
@@ -301,6 +303,54 @@ TEST(NetworkPort, CloseWaitsForTheLastBytesTimeOnTheLine) {
     COM_Close();
     EXPECT_GE(std::chrono::steady_clock::now() - written, std::chrono::milliseconds(100));
     EXPECT_TRUE(Contains(server.Wire(), sentence));
+}
+
+// The serial layer's calls on a network port's handle, as the library and
+// the program's reader make them: each reaches the program's end of the port,
+// at the rate the server was asked for, until the connection ends.
+TEST(NetworkPort, SerialCallsOnTheHandleFollowTheRateAndTheConnection) {
+    namespace serial = zorvik::serial;
+    EchoServer server;
+    serial::OpenFailure failure{};
+    serial::Port port = serial::open_exclusive(server.Url(), failure);
+    ASSERT_EQ(failure, serial::OpenFailure::None);
+    const serial::Handle h = port.handle;
+
+    // A write of 960 bytes takes a second at 9600 bps, a twelfth at 115200.
+    const struct {
+        const char* mode;
+        long at_least_ms;
+        long at_most_ms;
+    } rates[] = {{"9600,N,8,1", 1900, 2100}, {"115200,N,8,1", 1000, 1200}};
+    for (const auto& r : rates) {
+        SCOPED_TRACE(r.mode);
+        ASSERT_EQ(serial::configure(h, r.mode), serial::OpenFailure::None);
+        EXPECT_GE(serial::write_bound_ms(h, 960), r.at_least_ms);
+        EXPECT_LE(serial::write_bound_ms(h, 960), r.at_most_ms);
+    }
+
+    const Bytes sent{'$', 'G', 'P', 0xFF, 0x00, '\r', '\n'};
+    ASSERT_TRUE(serial::write_all(port.writer, sent.data(), sent.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (serial::queued_input(h) < sent.size() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(serial::queued_input(h), sent.size());
+    Bytes echoed(sent.size());
+    EXPECT_EQ(serial::read_some(h, echoed.data(), echoed.size()), static_cast<long>(sent.size()));
+    EXPECT_EQ(echoed, sent);
+    EXPECT_FALSE(serial::device_gone(h));
+
+    server.Drop();
+    const auto gone_by = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!serial::device_gone(h) && std::chrono::steady_clock::now() < gone_by)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(serial::device_gone(h));
+    std::uint8_t byte = 0;
+    EXPECT_EQ(serial::read_some(h, &byte, 1), -1);
+    serial::release_device(port);
+    EXPECT_EQ(port.writer, serial::kInvalidHandle);
+    EXPECT_FALSE(serial::write_all(port.writer, sent.data(), sent.size()));
+    serial::close_port(port);
 }
 
 }  // namespace
