@@ -14,6 +14,8 @@
 #include <memory>
 
 #include "Fonts.h"
+#include "Main.h"
+#include "serial_port.h"
 
 namespace svc = zorvik::service;
 
@@ -144,6 +146,9 @@ void TEphemerisUploadDialog::Button1Click() {
             if (!answered) QThread::msleep(5);
         }
         return answered;
+    };
+    hooks.drop_stale_input = [] {
+        zorvik::serial::purge(PortHandle.load(), zorvik::serial::kPurgeInput);
     };
     svc::UploadEphemeris(ServiceKind(kind_), svc::AgpsLocalFileName(ServiceKind(kind_)), hooks);
 }

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bounded_resolve.h"
 #include "device_backend.h"
 #include "socket_io.h"
 
@@ -25,45 +26,12 @@ namespace zorvik::serial::net {
 
 namespace {
 
-constexpr auto kResolveBound = std::chrono::seconds(5);
 constexpr int kConnectBoundMs = 5000;
 // A peer that vanishes without closing (a pulled cable) is found by the
 // keep-alive probes within about these seconds.
 constexpr int kKeepAliveIdleS = 5;
 constexpr int kKeepAliveIntervalS = 1;
 constexpr int kKeepAliveProbes = 3;
-
-// getaddrinfo has no time-out of its own: it runs on a thread of its own,
-// which a caller that stops waiting leaves to finish by itself.
-struct Resolution {
-    std::mutex m;
-    std::condition_variable done_cv;
-    bool done = false;
-    int result = EAI_FAIL;
-    addrinfo* list = nullptr;
-    ~Resolution() {
-        if (list) ::freeaddrinfo(list);
-    }
-};
-
-std::shared_ptr<Resolution> resolve(const std::string& host, std::uint16_t port) {
-    auto r = std::make_shared<Resolution>();
-    std::thread([r, host, port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const int result = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-        std::lock_guard lock(r->m);
-        r->result = result;
-        r->list = result == 0 ? list : nullptr;
-        r->done = true;
-        r->done_cv.notify_all();
-    }).detach();
-    std::unique_lock lock(r->m);
-    if (!r->done_cv.wait_for(lock, kResolveBound, [&] { return r->done; })) return nullptr;
-    return r;
-}
 
 void keep_alive(int fd) {
     const int on = 1;

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bounded_resolve.h"
 #include "device_backend.h"
 #include "socket_io.h"
 
@@ -29,7 +30,6 @@ namespace zorvik::serial::net {
 namespace {
 
 constexpr long kConnectBoundS = 5;
-constexpr auto kResolveBound = std::chrono::seconds(5);
 // A peer that vanishes without closing (a pulled cable) is found by the
 // keep-alive probes within about these seconds.
 constexpr ULONG kKeepAliveIdleMs = 5000;
@@ -75,38 +75,6 @@ int connect_one(SOCKET s, const addrinfo& a) {
     int len = sizeof so_error;
     ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &len);
     return so_error != 0 ? so_error : WSAECONNREFUSED;
-}
-
-// getaddrinfo has no time-out of its own: it runs on a thread of its own,
-// which a caller that stops waiting leaves to finish by itself.
-struct Resolution {
-    std::mutex m;
-    std::condition_variable done_cv;
-    bool done = false;
-    int result = WSAHOST_NOT_FOUND;
-    addrinfo* list = nullptr;
-    ~Resolution() {
-        if (list) ::freeaddrinfo(list);
-    }
-};
-
-std::shared_ptr<Resolution> resolve(const std::string& host, std::uint16_t port) {
-    auto r = std::make_shared<Resolution>();
-    std::thread([r, host, port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const int result = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-        std::lock_guard lock(r->m);
-        r->result = result;
-        r->list = result == 0 ? list : nullptr;
-        r->done = true;
-        r->done_cv.notify_all();
-    }).detach();
-    std::unique_lock lock(r->m);
-    if (!r->done_cv.wait_for(lock, kResolveBound, [&] { return r->done; })) return nullptr;
-    return r;
 }
 
 void keep_alive(SOCKET s) {

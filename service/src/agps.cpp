@@ -115,6 +115,7 @@ bool VersionReplyIn() {
 // The version query after the switch back, answered within kSwitchBackAnswerMs.
 bool ReceiverAnswers(const UploadHooks& hooks) {
     constexpr int kPollMs = 20;
+    if (hooks.drop_stale_input) hooks.drop_stale_input();
     if (CMD_FWVersion() == 0) return false;
     if (hooks.await_version_reply) return hooks.await_version_reply(kSwitchBackAnswerMs);
     for (int waited = 0; waited < kSwitchBackAnswerMs; waited += kPollMs) {

@@ -114,6 +114,11 @@ struct UploadHooks {
     // raise parse_fw_ver_done and says whether it did. Empty: the state
     // record is polled, for a caller whose reader parses on another thread.
     std::function<bool(int timeout_ms)> await_version_reply;
+    // Right before that query: what the receiver sent during the upload is
+    // stale. A reader that fell behind meanwhile (the program's, while the
+    // upload holds its GUI thread) drops its whole backlog once it reads
+    // again, and the reply with it unless the backlog is gone first.
+    std::function<void()> drop_stale_input;
 };
 
 // The BE dialog's Start: switch the receiver's input to VBI, 500 ms, UpdateBE
