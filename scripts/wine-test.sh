@@ -182,7 +182,7 @@ listening() {
 # start_device_server NAME ACCEPTER:PORT... : a simulator and a ser2net in
 # front of it with these accepters; ser2net's pid in server_pid.
 start_device_server() {
-  local name="$1" spec accepter port ports=() dir="$net_dir/$1"
+  local name="$1" listener accepter port ports=() dir="$net_dir/$1"
   shift
   mkdir -p "$dir"
   "$sim" --no-register --baud 9600 --time-scale 0.25 --image-out "$dir/image.bin" \
@@ -193,8 +193,8 @@ start_device_server() {
   local device
   device="$(awk '$1 == "device" {print $2}' "$dir/sim.out")"
   : >"$dir/ser2net.yaml"
-  for spec in "$@"; do
-    accepter="${spec%:*}" port="${spec##*:}"
+  for listener in "$@"; do
+    accepter="${listener%:*}" port="${listener##*:}"
     ports+=("$port")
     printf 'connection: &%s%s\n  accepter: %s,127.0.0.1,%s\n  connector: serialdev,%s,9600n81,local\n' \
       "$name" "$port" "$accepter" "$port" "$device" >>"$dir/ser2net.yaml"
